@@ -1,0 +1,75 @@
+# Korvan: the two set-up commands are `make run` and `make test`; both install what is
+# missing from Debian's packages first.
+
+BUILD      ?= build
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+GENERATOR  := -G Ninja
+
+PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev \
+            fonts-dejavu-core xvfb xauth clang-14 libclang-rt-14-dev clang-format \
+            dpkg-dev file
+
+SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
+
+.PHONY: all deps run test build-release build-test bench fuzz stress package install clean format
+
+all: build-release
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' \
+	        || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:$$missing"; \
+	    $(SUDO) apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build-release: deps
+	cmake -S . -B $(BUILD)/release $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKORVAN_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS)
+
+run: build-release
+	$(BUILD)/release/bin/korvan
+
+build-test: deps
+	cmake -S . -B $(BUILD)/test $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug \
+	    -DKORVAN_SANITIZE=ON -DKORVAN_WERROR=ON
+	cmake --build $(BUILD)/test -j $(JOBS)
+
+test: build-test
+	cd $(BUILD)/test && QT_QPA_PLATFORM=offscreen \
+	    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	    ctest --output-on-failure -j $(JOBS) --timeout 300
+
+stress: build-test
+	cd $(BUILD)/test && QT_QPA_PLATFORM=offscreen KORVAN_STRESS=1 \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	    ctest --output-on-failure -L stress --timeout 1800
+
+bench: deps
+	cmake -S . -B $(BUILD)/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
+	    -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_BENCH=ON
+	cmake --build $(BUILD)/bench -j $(JOBS)
+	cmake --build $(BUILD)/bench --target run-bench
+
+fuzz: deps
+	cmake -S . -B $(BUILD)/fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_COMPILER=clang++-14 -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_FUZZ=ON
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	cmake --build $(BUILD)/fuzz --target run-fuzz
+
+package: build-release
+	cd $(BUILD)/release && cpack -G DEB
+
+install: build-release
+	cmake --install $(BUILD)/release
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)
