@@ -1,0 +1,30 @@
+#include "outputframe.h"
+
+QString frameStateText(const OutputShapes &shapes)
+{
+    QString text;
+    text.reserve(Output::Count);
+    for (int s = 1; s <= Output::Sections; ++s) {
+        for (int n = Output::PerSection; n >= 1; --n)
+            text += QString::number(shapes[size_t(s - 1)][size_t(n - 1)]);
+    }
+    return text;
+}
+
+QByteArray wireFrame(const QString &frameText)
+{
+    // Frames are ASCII by construction; Latin-1 keeps one byte per character regardless.
+    return frameText.toLatin1() + "\r\n";
+}
+
+std::optional<OutputToggle> toggledOutput(qint16 shape)
+{
+    switch (shape) {
+    case 0:
+        return OutputToggle {1, Bgr::Green};
+    case 1:
+        return OutputToggle {0, Bgr::Red};
+    default:
+        return std::nullopt;
+    }
+}

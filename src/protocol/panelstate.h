@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+// The values the handlers share for the whole run. The output states are not here:
+// they live in the output indicators themselves.
+struct PanelState
+{
+    QString ReceivedText;
+    QString InputChar;
+    // InputState[k - 1] is input k's last state; states 0..9 are stored.
+    std::array<quint8, 8> InputState {};
+    // No value until start-up reads the socket's local port.
+    std::optional<qint32> ListenPort;
+    QString FrameText;
+    QString CheckInput;
+    QString CheckDigitValue;
+};
