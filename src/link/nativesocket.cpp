@@ -1,0 +1,121 @@
+// Operating-system socket calls, Linux and Windows. Keep all of them in this file.
+#include "nativesocket.h"
+
+#ifdef Q_OS_WIN
+#    include <mstcpip.h>
+#    include <winsock2.h>
+#    include <ws2tcpip.h>
+#    ifndef TCP_KEEPIDLE
+#        define TCP_KEEPIDLE TCP_KEEPALIVE
+#    endif
+#else
+#    include <fcntl.h>
+#    include <netinet/in.h>
+#    include <netinet/tcp.h>
+#    include <sys/socket.h>
+#    include <unistd.h>
+#endif
+
+namespace NativeSocket {
+
+#ifdef Q_OS_WIN
+
+Descriptor duplicate(Descriptor descriptor)
+{
+    WSAPROTOCOL_INFOW info {};
+    if (WSADuplicateSocketW(SOCKET(descriptor), GetCurrentProcessId(), &info) != 0)
+        return Invalid;
+    const SOCKET copy = WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
+                                   &info, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    return copy == INVALID_SOCKET ? Invalid : Descriptor(copy);
+}
+
+void close(Descriptor descriptor)
+{
+    if (descriptor != Invalid)
+        ::closesocket(SOCKET(descriptor));
+}
+
+Ending ending(Descriptor descriptor)
+{
+    DWORD version = 0;
+    TCP_INFO_v0 info {};
+    DWORD returned = 0;
+    if (WSAIoctl(SOCKET(descriptor), SIO_TCP_INFO, &version, sizeof version, &info, sizeof info,
+                 &returned, nullptr, nullptr)
+        != 0)
+        return Ending::Unknown;
+    return info.State == TcpConnectionStateClosed ? Ending::Fault : Ending::Orderly;
+}
+
+bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds, int count)
+{
+    const SOCKET s = SOCKET(descriptor);
+    const BOOL on = TRUE;
+    bool ok
+        = setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&on), sizeof on)
+        == 0;
+    const DWORD idle = DWORD(idleSeconds), interval = DWORD(intervalSeconds), probes = DWORD(count);
+    ok = ok
+        && setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, reinterpret_cast<const char *>(&idle),
+                      sizeof idle)
+            == 0;
+    ok = ok
+        && setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, reinterpret_cast<const char *>(&interval),
+                      sizeof interval)
+            == 0;
+    ok = ok
+        && setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char *>(&probes),
+                      sizeof probes)
+            == 0;
+    const DWORD maxRetransmit = idle + interval * probes;
+    setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&maxRetransmit),
+               sizeof maxRetransmit);
+    return ok;
+}
+
+#else
+
+Descriptor duplicate(Descriptor descriptor)
+{
+    const int copy = ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+    return copy < 0 ? Invalid : Descriptor(copy);
+}
+
+void close(Descriptor descriptor)
+{
+    if (descriptor != Invalid)
+        ::close(int(descriptor));
+}
+
+Ending ending(Descriptor descriptor)
+{
+    tcp_info info {};
+    socklen_t length = sizeof info;
+    if (::getsockopt(int(descriptor), IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return Ending::Unknown;
+    // A reset or timeout takes the connection straight to CLOSE; a FIN leaves it in
+    // CLOSE_WAIT while this descriptor stays open.
+    return info.tcpi_state == TCP_CLOSE ? Ending::Fault : Ending::Orderly;
+}
+
+bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds, int count)
+{
+    const int fd = int(descriptor);
+    const int on = 1;
+    const unsigned int userTimeoutMs = unsigned(idleSeconds + intervalSeconds * count) * 1000u;
+    bool ok = ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
+    ok = ok && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0;
+    ok = ok
+        && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds)
+            == 0;
+    ok = ok && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0;
+    ok = ok
+        && ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs)
+            == 0;
+    return ok;
+}
+
+#endif
+
+} // namespace NativeSocket
