@@ -1,0 +1,425 @@
+#include "form1.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTime>
+#include <QTimer>
+#include <QToolButton>
+
+#include "checkdigit.h"
+#include "errorreporter.h"
+#include "form1layout.h"
+#include "form2.h"
+#include "inboundtext.h"
+#include "look.h"
+#include "pictures.h"
+#include "shapecontrol.h"
+
+namespace L = Form1Layout;
+
+namespace {
+
+QString designName(char letter, int index)
+{
+    return QLatin1Char(letter) + QString::number(index);
+}
+
+template<typename Widget>
+Widget *place(Widget *widget, const QString &name, Twips::Rect rect)
+{
+    widget->setObjectName(name);
+    widget->setGeometry(Twips::toPixels(rect));
+    return widget;
+}
+
+QLabel *label(QWidget *parent, const QString &name, Twips::Rect rect, const QString &caption)
+{
+    auto *l = place(new QLabel(caption, parent), name, rect);
+    // Labels may show text from the network: never interpret it as markup.
+    l->setTextFormat(Qt::PlainText);
+    return l;
+}
+
+QToolButton *graphicalButton(QWidget *parent, const char *name, Twips::Rect rect,
+                             const QString &caption, Pictures::Picture picture)
+{
+    auto *b = place(new QToolButton(parent), QLatin1String(name), rect);
+    b->setText(caption);
+    b->setIcon(Pictures::icon(picture));
+    b->setIconSize(QSize(32, 32));
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setFocusPolicy(Qt::StrongFocus);
+    return b;
+}
+
+ShapeControl *indicator(QWidget *parent, const QString &name, Twips::Rect rect, qint16 outline)
+{
+    auto *s = place(new ShapeControl(parent), name, rect);
+    s->setShape(outline);
+    s->setBackColor(Bgr::Red);
+    return s;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips::Rect rect)
+{
+    auto *f = place(new QGroupBox(caption, parent), QLatin1String(name), rect);
+    // Frames are opaque: they cover the diagnostic labels that lie beneath them.
+    f->setAutoFillBackground(true);
+    return f;
+}
+
+} // namespace
+
+Form1::Form1(quint16 listenPort, QWidget *parent)
+    : QWidget(parent)
+    , m_errors(new ErrorReporter(this))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Korvan"));
+    setWindowIcon(Pictures::icon(Pictures::Picture::Panel));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setPalette(Look::designPalette());
+    setFont(Look::designFont(8.25, false));
+    setFixedSize(Twips::toPixels(L::ClientWidth, L::ClientHeight));
+
+    ui.Winsock1 = new Winsock(this);
+    ui.Winsock1->setObjectName(QStringLiteral("Winsock1"));
+    ui.Winsock1->setLocalPort(listenPort);
+
+    buildControls();
+    connectHandlers();
+
+    m_errors->run("Form_Load", [this] { Form_Load(); });
+
+    if (const QScreen *s = screen()) {
+        QRect centred(QPoint(), frameGeometry().size());
+        centred.moveCenter(s->availableGeometry().center());
+        move(centred.topLeft());
+    }
+    ui.Command1->setFocus();
+}
+
+Form1::~Form1() = default;
+
+QString Form1::CalculateHexCheckDigit(const QString &TransponderData) const
+{
+    return ::CalculateHexCheckDigit(TransponderData);
+}
+
+void Form1::buildControls()
+{
+    // Diagnostic labels first: everything created after them lies above them.
+    ui.Label1 = label(this, QStringLiteral("Label1"), L::Label1, QStringLiteral("Label1"));
+    ui.Label2 = label(this, QStringLiteral("Label2"), L::Label2, QStringLiteral("Label2"));
+    ui.Label3 = label(this, QStringLiteral("Label3"), L::Label3, QStringLiteral("Label3"));
+
+    ui.Text1 = place(new QLineEdit(QStringLiteral("Korvan v1.0"), this), QStringLiteral("Text1"),
+                     L::Text1);
+    ui.Text1->setAlignment(Qt::AlignCenter);
+    ui.Text1->setFont(Look::designFont(L::BannerPointSize, true));
+    ui.Text1->setFocusPolicy(Qt::ClickFocus);
+    Look::setTextColour(ui.Text1, Bgr::Blue);
+
+    ui.OutputButtons = new QButtonGroup(this);
+    ui.OutputButtons->setObjectName(QStringLiteral("OutputButtons"));
+    QGroupBox **sectionFrames[] = {&ui.Frame1, &ui.Frame3, &ui.Frame4};
+    for (int s = 1; s <= Output::Sections; ++s) {
+        const L::OutputSection &section = L::OutputSections[s - 1];
+        QGroupBox *f = frame(this, section.frame, QString::fromUtf8(section.caption), section.rect);
+        *sectionFrames[s - 1] = f;
+        for (int n = 1; n <= Output::PerSection; ++n) {
+            const int id = Output::designId(s, n);
+            auto *button = place(new QPushButton(QString::number(n), f), designName('S', id),
+                                 {L::column(L::OutputButtonLeft, n), section.buttonTop,
+                                  L::OutputButtonWidth, L::OutputButtonHeight});
+            button->setAutoDefault(false);
+            ui.OutputButtons->addButton(button, id);
+            ui.S[size_t(s - 1)][size_t(n - 1)] = button;
+            ui.O[size_t(s - 1)][size_t(n - 1)]
+                = indicator(f, designName('O', id),
+                            {L::column(L::OutputIndicatorLeft, n), section.indicatorTop,
+                             L::OutputIndicatorSide, L::OutputIndicatorSide},
+                            L::OutputIndicatorDesignShape);
+        }
+    }
+
+    ui.Frame5 = frame(this, L::InputFrame, QString::fromUtf8(L::InputCaption), L::InputFrameRect);
+    for (int k = 1; k <= Inbound::InputCount; ++k) {
+        ui.I[size_t(k - 1)] = indicator(ui.Frame5, designName('I', k),
+                                        {L::column(L::InputIndicatorLeft, k), L::InputIndicatorTop,
+                                         L::InputIndicatorWidth, L::InputIndicatorHeight},
+                                        L::InputIndicatorDesignShape);
+        QLabel *number
+            = label(ui.Frame5, QStringLiteral("Label%1").arg(L::FirstNumberLabel + k - 1),
+                    {L::column(L::NumberLabelLeft, k), L::NumberLabelTop, L::NumberLabelSide,
+                     L::NumberLabelSide},
+                    QString::number(k));
+        number->setFont(Look::designFont(L::NumberPointSize, true));
+        Look::setTextColour(number, Bgr::Blue);
+        ui.InputNumbers[size_t(k - 1)] = number;
+    }
+
+    ui.Frame2 = frame(this, "Frame2", QString(), L::Frame2);
+    QWidget *column = ui.Frame2;
+    ui.Command1
+        = graphicalButton(column, "Command1", L::Command1, QStringLiteral("Rozpocznij nasłuch"),
+                          Pictures::Picture::TrafficLightGreen);
+    ui.Shape1 = indicator(column, QStringLiteral("Shape1"), L::Shape1, ShapeControl::Rectangle);
+    ui.Shape1->setFillColor(L::BarFillColor);
+    ui.Command2
+        = graphicalButton(column, "Command2", L::Command2, QStringLiteral("Zakończ nasłuch"),
+                          Pictures::Picture::TrafficLightRed);
+    ui.Command2->setEnabled(false);
+    ui.Shape2 = indicator(column, QStringLiteral("Shape2"), L::Shape2, ShapeControl::Rectangle);
+    ui.Shape2->setFillColor(L::BarFillColor);
+    ui.Host = label(column, QStringLiteral("Host"), L::Host, QStringLiteral("Host:"));
+    ui.IP = label(column, QStringLiteral("IP"), L::IP, QStringLiteral("IP:"));
+    ui.Port1 = label(column, QStringLiteral("Port1"), L::Port1, QStringLiteral("Port:"));
+    for (QLabel *info : {ui.Host, ui.IP, ui.Port1})
+        Look::setTextColour(info, Bgr::DarkBlue);
+    ui.Label12 = label(column, QStringLiteral("Label12"), L::Label12, QString());
+    ui.Label13 = label(column, QStringLiteral("Label13"), L::Label13, QString());
+    for (QLabel *clock : {ui.Label12, ui.Label13}) {
+        clock->setAlignment(Qt::AlignCenter);
+        clock->setFont(Look::designFont(L::ClockPointSize, true));
+        Look::setTextColour(clock, Bgr::DarkBlue);
+    }
+    ui.Command10
+        = graphicalButton(column, "Command10", L::Command10, QStringLiteral("O programie..."),
+                          Pictures::Picture::Information);
+    ui.Command20 = place(new QPushButton(QStringLiteral("Zakończ program"), column),
+                         QStringLiteral("Command20"), L::Command20);
+    ui.Command20->setAutoDefault(false);
+
+    ui.Timer1 = new QTimer(this);
+    ui.Timer1->setObjectName(QStringLiteral("Timer1"));
+    ui.Timer1->setInterval(L::Timer1Interval);
+    ui.Timer2 = new QTimer(this);
+    ui.Timer2->setObjectName(QStringLiteral("Timer2"));
+    ui.Timer2->setInterval(L::Timer2Interval);
+
+    // Command2 (while enabled), Command1, Command10, S11 … S38, Command20.
+    QWidget *previous = ui.Command2;
+    auto chain = [&previous](QWidget *next) {
+        QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    chain(ui.Command1);
+    chain(ui.Command10);
+    for (const auto &section : ui.S) {
+        for (QPushButton *button : section)
+            chain(button);
+    }
+    chain(ui.Command20);
+}
+
+void Form1::connectHandlers()
+{
+    auto *errors = m_errors;
+    connect(ui.Command1, &QAbstractButton::clicked, this,
+            [this, errors] { errors->run("Command1_Click", [this] { Command1_Click(); }); });
+    connect(ui.Command2, &QAbstractButton::clicked, this,
+            [this, errors] { errors->run("Command2_Click", [this] { Command2_Click(); }); });
+    connect(ui.OutputButtons, &QButtonGroup::idClicked, this, [this, errors](int index) {
+        errors->run("S_Click", [this, index] { S_Click(index); });
+    });
+    connect(ui.Timer1, &QTimer::timeout, this,
+            [this, errors] { errors->run("Timer1_Timer", [this] { Timer1_Timer(); }); });
+    connect(ui.Timer2, &QTimer::timeout, this,
+            [this, errors] { errors->run("Timer2_Timer", [this] { Timer2_Timer(); }); });
+    connect(ui.Winsock1, &Winsock::connectionRequest, this, [this, errors](qint32 requestID) {
+        errors->run("Winsock1_ConnectionRequest",
+                    [this, requestID] { Winsock1_ConnectionRequest(requestID); });
+    });
+    connect(ui.Winsock1, &Winsock::dataArrival, this, [this, errors](qint32 bytesTotal) {
+        errors->run("Winsock1_DataArrival",
+                    [this, bytesTotal] { Winsock1_DataArrival(bytesTotal); });
+    });
+    connect(ui.Winsock1, &Winsock::errorOccurred, this, [this, errors](Winsock::ErrorEvent &event) {
+        errors->run("Winsock1_Error", [this, &event] { Winsock1_Error(event); });
+    });
+    connect(ui.Command10, &QAbstractButton::clicked, this,
+            [this, errors] { errors->run("Command10_Click", [this] { Command10_Click(); }); });
+    connect(ui.Command20, &QAbstractButton::clicked, this,
+            [this, errors] { errors->run("Command20_Click", [this] { Command20_Click(); }); });
+}
+
+void Form1::Form_Load()
+{
+    for (const auto &section : ui.O) {
+        for (ShapeControl *output : section)
+            output->setShape(0);
+    }
+    m.InputState.fill(0);
+    ui.IP->setText(ui.Winsock1->LocalIP());
+    ui.Host->setText(ui.Winsock1->LocalHostName());
+    m.ListenPort = ui.Winsock1->LocalPort();
+    ui.IP->setText(QStringLiteral("IP: ") + ui.IP->text());
+    ui.Host->setText(QStringLiteral("Host: ") + ui.Host->text());
+    ui.Port1->setText(QStringLiteral("Port: ") + QString::number(*m.ListenPort));
+    ui.Timer2->start();
+}
+
+void Form1::Command1_Click()
+{
+    ui.Timer1->start();
+    ui.Command1->setEnabled(false);
+    ui.Command2->setEnabled(true);
+}
+
+void Form1::Command2_Click()
+{
+    ui.Timer1->stop();
+    ui.Command1->setEnabled(true);
+    ui.Command2->setEnabled(false);
+    ui.Shape2->setBackColor(Bgr::Red);
+}
+
+void Form1::buildFrame()
+{
+    m.FrameText.clear();
+    OutputShapes shapes {};
+    for (size_t s = 0; s < shapes.size(); ++s) {
+        for (size_t n = 0; n < shapes[s].size(); ++n)
+            shapes[s][n] = ui.O[s][n]->shape();
+    }
+    m.FrameText = frameStateText(shapes);
+    m.CheckInput = m.FrameText;
+    m.CheckDigitValue = CalculateHexCheckDigit(m.CheckInput);
+    m.FrameText += m.CheckDigitValue;
+    ui.Label2->setText(m.FrameText);
+    ui.Label1->setText(m.CheckDigitValue);
+}
+
+void Form1::S_Click(int index)
+{
+    if (!Output::isDesignId(index))
+        return;
+    ShapeControl *output
+        = ui.O[size_t(Output::sectionOf(index) - 1)][size_t(Output::numberOf(index) - 1)];
+    if (const auto toggle = toggledOutput(output->shape())) {
+        output->setShape(toggle->shape);
+        output->setBackColor(toggle->backColor);
+    }
+    buildFrame();
+
+    try {
+        ui.Winsock1->SendData(m.FrameText + QStringLiteral("\r\n"));
+    } catch (const std::exception &) {
+        // The box runs its own event loop: watchdog ticks, the clock and socket events go
+        // on being handled while the operator reads it. Only this window's input waits.
+        QPointer<Form1> self(this);
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Korvan"),
+                        QStringLiteral("Brak połączenia ze sterownikiem...."), QMessageBox::Ok,
+                        this);
+        box.setObjectName(QStringLiteral("SendFailure"));
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        if (!self)
+            return;
+        output->setShape(0);
+        output->setBackColor(Bgr::Red);
+    }
+}
+
+void Form1::Timer1_Timer()
+{
+    switch (const BgrColor heartbeat = ui.Shape1->backColor(); heartbeat) {
+    case Bgr::Red:
+        ui.Shape1->setBackColor(Bgr::Blue);
+        break;
+    case Bgr::Blue:
+        ui.Shape1->setBackColor(Bgr::Green);
+        break;
+    case Bgr::Green:
+        ui.Shape1->setBackColor(Bgr::Red);
+        break;
+    default:
+        break;
+    }
+    ui.Timer1->stop();
+
+    Winsock &socket = *ui.Winsock1;
+    auto closable = [](qint16 s) {
+        return s == Winsock::sckClosed || s == Winsock::sckListening || s == Winsock::sckError;
+    };
+    qint16 S = socket.State();
+    if (S == Winsock::sckClosed) {
+        S = socket.State();
+        if (closable(S))
+            socket.Close();
+        S = socket.State();
+        if (S == Winsock::sckClosed)
+            socket.Listen();
+    } else if (S == Winsock::sckError) {
+        S = socket.State();
+        if (closable(S))
+            socket.Close();
+    }
+
+    // Last step: the next 500 ms start now.
+    ui.Timer1->start();
+}
+
+void Form1::Timer2_Timer()
+{
+    const QLocale locale = QLocale::system();
+    // The long time format with seconds, without the time zone some locales append.
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(QLatin1Char('t'));
+    ui.Label12->setText(locale.toString(QTime::currentTime(), timeFormat.trimmed()));
+    ui.Label13->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
+}
+
+void Form1::Winsock1_ConnectionRequest(qint32 requestID)
+{
+    try {
+        if (ui.Winsock1->State() != Winsock::sckClosed)
+            ui.Winsock1->Close();
+        ui.Winsock1->Accept(requestID);
+        ui.Label3->setText(QString::number(requestID));
+    } catch (const std::exception &) {
+        // A request that cannot be accepted is dropped without a word; the watchdog makes
+        // the socket listen again.
+    }
+}
+
+void Form1::Winsock1_DataArrival(qint32)
+{
+    ui.Winsock1->GetData(m.ReceivedText);
+    ui.IP->setText(ui.Winsock1->RemoteHostIP());
+    if (Inbound::isIdentification(m.ReceivedText))
+        ui.Shape2->setBackColor(Bgr::Green);
+    ui.Label3->setText(m.ReceivedText);
+    for (int k = 1; k <= Inbound::InputCount; ++k) {
+        m.InputChar = Inbound::inputChar(m.ReceivedText, k).toString();
+        const quint8 state = Inbound::stateOf(m.InputChar);
+        m.InputState[size_t(k - 1)] = state;
+        if (const auto colour = Inbound::indicatorColour(state))
+            ui.I[size_t(k - 1)]->setBackColor(*colour);
+    }
+}
+
+void Form1::Winsock1_Error(Winsock::ErrorEvent &)
+{
+    ui.IP->setText(ui.Winsock1->RemoteHostIP());
+}
+
+void Form1::Command10_Click()
+{
+    Form2::showInstance();
+}
+
+void Form1::Command20_Click()
+{
+    close();
+}

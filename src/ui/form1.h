@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+
+#include "outputframe.h"
+#include "panelstate.h"
+#include "winsock.h"
+
+class ErrorReporter;
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class ShapeControl;
+
+// The panel's main window. Its controls carry their design names as object names; its
+// handlers keep the design's names and act directly on the controls and shared values.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    struct Controls
+    {
+        QLineEdit *Text1 = nullptr;
+        QGroupBox *Frame1 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr, *Frame4 = nullptr,
+                  *Frame5 = nullptr;
+        QToolButton *Command1 = nullptr, *Command2 = nullptr, *Command10 = nullptr;
+        QPushButton *Command20 = nullptr;
+        ShapeControl *Shape1 = nullptr, *Shape2 = nullptr;
+        QLabel *Host = nullptr, *IP = nullptr, *Port1 = nullptr;
+        QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr;
+        QLabel *Label12 = nullptr, *Label13 = nullptr;
+        // S<s><n> and O<s><n> at [s - 1][n - 1]; I<k> and its number label at [k - 1].
+        std::array<std::array<QPushButton *, Output::PerSection>, Output::Sections> S {};
+        std::array<std::array<ShapeControl *, Output::PerSection>, Output::Sections> O {};
+        std::array<ShapeControl *, 8> I {};
+        std::array<QLabel *, 8> InputNumbers {};
+        QButtonGroup *OutputButtons = nullptr;
+        QTimer *Timer1 = nullptr, *Timer2 = nullptr;
+        Winsock *Winsock1 = nullptr;
+    };
+
+    // listenPort is the socket's design value; tests may pass 0 for a system-picked port.
+    explicit Form1(quint16 listenPort = Winsock::DesignLocalPort, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    const Controls &controls() const { return ui; }
+    const PanelState &state() const { return m; }
+    ErrorReporter *errorReporter() const { return m_errors; }
+
+    QString CalculateHexCheckDigit(const QString &TransponderData) const;
+
+private:
+    void buildControls();
+    void connectHandlers();
+
+    void Form_Load();
+    void Command1_Click();
+    void Command2_Click();
+    void S_Click(int index);
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Winsock1_ConnectionRequest(qint32 requestID);
+    void Winsock1_DataArrival(qint32 bytesTotal);
+    void Winsock1_Error(Winsock::ErrorEvent &event);
+    void Command10_Click();
+    void Command20_Click();
+
+    void buildFrame();
+
+    Controls ui;
+    PanelState m;
+    ErrorReporter *m_errors = nullptr;
+};
