@@ -11,7 +11,8 @@ PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev \
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps run test build-release build-test bench fuzz stress package install clean format
+.PHONY: all deps run test build-release build-test bench fuzz stress package install screenshot \
+        clean format
 
 all: build-release
 
@@ -64,6 +65,9 @@ fuzz: deps
 
 package: build-release
 	cd $(BUILD)/release && cpack -G DEB
+
+screenshot: build-release
+	QT_QPA_PLATFORM=offscreen $(BUILD)/release/bin/korvan-screenshot docs
 
 install: build-release
 	cmake --install $(BUILD)/release

@@ -1,0 +1,26 @@
+// Renders the panel's windows to PNG files for the documentation, as the program draws
+// them: korvan-screenshot <output-folder>
+#include <QApplication>
+#include <QDir>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include "form1.h"
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    const QStringList arguments = QApplication::arguments();
+    const QDir folder(arguments.size() > 1 ? arguments.at(1) : QStringLiteral("."));
+
+    auto *form = new Form1(0);
+    form->show();
+    // Let the clock tick once so the picture shows a running panel.
+    QTimer::singleShot(1200, form, [form, folder] {
+        const bool saved = form->grab().save(folder.filePath(QStringLiteral("form1.png")));
+        form->close();
+        QCoreApplication::exit(saved ? 0 : 1);
+    });
+    return QApplication::exec();
+}
