@@ -131,7 +131,6 @@ bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds
     return ok;
 }
 
-
 std::optional<KeepAlive> keepAlive(Descriptor descriptor)
 {
     const int fd = int(descriptor);

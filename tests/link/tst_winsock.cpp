@@ -224,8 +224,8 @@ void WinsockTest::wrongStateFails_data()
         << int(Winsock::sckListening) << "Accept" << int(SocketError::InvalidOperation);
     QTest::newRow("Accept while connected")
         << int(Winsock::sckConnected) << "Accept" << int(SocketError::InvalidOperation);
-    QTest::newRow("Accept unknown id") << int(Winsock::sckClosed) << "AcceptUnknown"
-                                       << int(SocketError::InvalidArgument);
+    QTest::newRow("Accept unknown id")
+        << int(Winsock::sckClosed) << "AcceptUnknown" << int(SocketError::InvalidArgument);
     QTest::newRow("SendData while closed")
         << int(Winsock::sckClosed) << "SendData" << int(SocketError::WrongState);
     QTest::newRow("SendData while listening")
@@ -342,7 +342,9 @@ void WinsockTest::handlerMayReopenSocket()
         handled = true;
     };
     if (event == QLatin1String("request"))
-        panel.onRequest = [&](qint32) { reopen(); };
+        panel.onRequest = [&](qint32) {
+            reopen();
+        };
     else if (event == QLatin1String("data"))
         panel.onData = reopen;
     else
@@ -452,7 +454,9 @@ void WinsockTest::getDataMapsBytesToCharacters_data()
         high.append(char(b));
     QTest::newRow("identification") << QByteArray("STEROWNIK");
     QTest::newRow("inputs with CR LF") << QByteArray("10100101\r\n");
-    QTest::newRow("NUL inside") << QByteArray("0101\0" "0101", 9);
+    QTest::newRow("NUL inside") << QByteArray("0101\0"
+                                              "0101",
+                                              9);
     QTest::newRow("bytes 0x80-0xFF") << high;
     QTest::newRow("UTF-8 is not decoded") << QByteArray("\xC5\x82\xC4\x99");
     QTest::newRow("64 KiB") << QByteArray(65536, '1');
@@ -466,7 +470,9 @@ void WinsockTest::getDataMapsBytesToCharacters()
     QVERIFY(panel.acceptPeer(peer));
 
     QString received;
-    panel.onData = [&] { received += panel.takeData(); };
+    panel.onData = [&] {
+        received += panel.takeData();
+    };
     peer.send(bytes);
     QVERIFY(waitUntil([&] { return received.size() >= bytes.size(); }));
     QCOMPARE(received.size(), bytes.size());
