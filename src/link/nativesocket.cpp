@@ -12,7 +12,7 @@ std::optional<KeepAlive> keepAlive(Descriptor descriptor)
 {
     const SOCKET s = SOCKET(descriptor);
     auto read = [s](int level, int name, DWORD &value) {
-        int length = sizeof value;
+        int length = int(sizeof value);
         return getsockopt(s, level, name, reinterpret_cast<char *>(&value), &length) == 0;
     };
     DWORD on = 0, idle = 0, interval = 0, probes = 0, maxRetransmit = 0;

@@ -112,6 +112,8 @@ private Q_SLOTS:
     void fullCycle();
     void unacceptedRequestLeavesNoDescriptor();
     void simultaneousRequestsEachRaised();
+    void peerActsBeforeAcceptance_data();
+    void peerActsBeforeAcceptance();
     void wrongStateFails_data();
     void wrongStateFails();
     void closeOnClosedIsNoOp();
@@ -124,7 +126,7 @@ private Q_SLOTS:
     void resetRaisesErrorUntilClose();
     void getDataMapsBytesToCharacters_data();
     void getDataMapsBytesToCharacters();
-    void acceptedConnectionProbesIdlePeer();
+    void acceptedConnectionOptions();
 };
 
 void WinsockTest::init()
@@ -206,6 +208,43 @@ void WinsockTest::simultaneousRequestsEachRaised()
     QVERIFY(waitForDisconnect(first));
     QVERIFY(waitForDisconnect(second));
     QCOMPARE(panel.socket.pendingRequestCount(), 0);
+}
+
+// A controller may announce itself, or even leave, before its request is handled.
+void WinsockTest::peerActsBeforeAcceptance_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("identifies at once") << QByteArray("STEROWNIK") << false;
+    QTest::newRow("identifies and closes at once") << QByteArray("STEROWNIK") << true;
+    QTest::newRow("closes at once") << QByteArray() << true;
+}
+
+void WinsockTest::peerActsBeforeAcceptance()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, closes);
+
+    Panel panel;
+    QString received;
+    panel.onData = [&] {
+        received += panel.takeData();
+    };
+    panel.socket.Listen();
+    ControllerPeer peer;
+    QVERIFY(peer.connectTo(panel.port()));
+    if (!sent.isEmpty())
+        peer.send(sent);
+    if (closes)
+        peer.close();
+    QVERIFY(waitUntil([&] { return panel.requests.size() == 1; }));
+    const qint16 expected = closes ? Winsock::sckClosed : Winsock::sckConnected;
+    QVERIFY(waitUntil(
+        [&] { return received == QString::fromLatin1(sent) && panel.socket.State() == expected; }));
+    QTest::qWait(20);
+    QCOMPARE(panel.socket.State(), expected);
+    QCOMPARE(received, QString::fromLatin1(sent));
+    QVERIFY(panel.errors.isEmpty());
 }
 
 // Each operation runs inside a connection request, so a pending identifier is at hand;
@@ -481,9 +520,10 @@ void WinsockTest::getDataMapsBytesToCharacters()
     QCOMPARE(panel.takeData(), QString());
 }
 
-// A peer that vanishes without closing must turn into a socket error: the accepted
-// connection probes an idle peer and gives up after 10 + 5 * 4 = 30 s.
-void WinsockTest::acceptedConnectionProbesIdlePeer()
+// Frames go out at once (no Nagle delay), and a peer that vanishes without closing turns
+// into a socket error: the connection probes an idle peer and gives up after
+// 10 + 5 * 4 = 30 s, also on unacknowledged data.
+void WinsockTest::acceptedConnectionOptions()
 {
     Panel panel;
     ControllerPeer peer;
@@ -494,6 +534,8 @@ void WinsockTest::acceptedConnectionProbesIdlePeer()
             connection = child;
     }
     QVERIFY(connection);
+    QCOMPARE(connection->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+
     const auto keepAlive = NativeSocket::keepAlive(connection->socketDescriptor());
     QVERIFY(keepAlive);
     QVERIFY(keepAlive->enabled);

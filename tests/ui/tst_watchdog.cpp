@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QNetworkProxy>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -138,6 +139,7 @@ class WatchdogTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void noConnectionBeforeFirstStart();
     void heartbeatCycle();
     void connectionUntouchedAndSurvivesStop();
@@ -148,6 +150,13 @@ private Q_SLOTS:
     void reconnectRepeatedly();
     void failingListenStopsTickAndReports();
 };
+
+void WatchdogTest::init()
+{
+    // Qt's complaints about sockets, notifiers or objects mean the link misuses them.
+    QTest::failOnWarning(QRegularExpression(
+        QStringLiteral("QSocketNotifier|QIODevice|QAbstractSocket|QTcpServer|QObject::")));
+}
 
 void WatchdogTest::noConnectionBeforeFirstStart()
 {
@@ -205,7 +214,10 @@ void WatchdogTest::heartbeatCycle()
     w.command1->click();
     QVERIFY(w.buttonsExclusive());
     QVERIFY(w.waitForTicks(1));
-    QCOMPARE(w.ticks.last().heartbeat, BgrColor(Bgr::Green)); // after blue
+    const BgrColor resumed = stoppedAt == Bgr::Red ? Bgr::Blue
+        : stoppedAt == Bgr::Blue                   ? Bgr::Green
+                                                   : Bgr::Red;
+    QCOMPARE(w.ticks.last().heartbeat, resumed);
 
     // Any other colour is left as it is.
     constexpr BgrColor Grey = 0x808080;
@@ -266,16 +278,18 @@ void WatchdogTest::errorClosedOnOneTickListensOnNext()
     QVERIFY(w.startAndConnect(peer));
     QVERIFY(identify(w, peer));
 
+    // The error handler refreshes the address; blank it to see that happen.
+    w.ip->clear();
+    const qsizetype before = w.ticks.size();
     // The frame sits unread in the peer's buffer when it aborts, so it resets.
     w.s11->click();
     peer.abort();
-    QVERIFY(waitUntil([&] { return w.state() == Winsock::sckError; }));
     QVERIFY(waitUntil([&] { return w.ip->text() == QLatin1String("127.0.0.1"); }));
 
-    const qsizetype erred = w.ticks.size();
-    QVERIFY(w.waitForTicks(2));
-    const qsizetype i = tickSeeing(w.ticks, Winsock::sckError, erred);
-    QVERIFY(i >= 0);
+    // The first tick that finds the error closes it, the next one listens.
+    QVERIFY(waitUntil([&] { return tickSeeing(w.ticks, Winsock::sckError, before) >= 0; },
+                      2 * TickMs + 2000));
+    const qsizetype i = tickSeeing(w.ticks, Winsock::sckError, before);
     QCOMPARE(w.ticks[i].after, Winsock::sckClosed);
     QVERIFY(w.waitForTicks(1));
     QCOMPARE(w.ticks[i + 1].before, Winsock::sckClosed);
