@@ -110,7 +110,8 @@ private Q_SLOTS:
     void init();
 
     void fullCycle();
-    void unacceptedRequestLeavesNoDescriptor();
+    void noDescriptorGrowth_data();
+    void noDescriptorGrowth();
     void simultaneousRequestsEachRaised();
     void peerActsBeforeAcceptance_data();
     void peerActsBeforeAcceptance();
@@ -170,25 +171,53 @@ void WinsockTest::fullCycle()
     QCOMPARE(panel.takeData(), QStringLiteral("00000001"));
 }
 
-void WinsockTest::unacceptedRequestLeavesNoDescriptor()
+// Hundreds of connections, each ending its own way, leave no descriptor behind.
+void WinsockTest::noDescriptorGrowth_data()
 {
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("request not accepted") << "unaccepted";
+    QTest::newRow("accepted, peer closes") << "close";
+    QTest::newRow("accepted, peer resets") << "reset";
+}
+
+void WinsockTest::noDescriptorGrowth()
+{
+    QFETCH(QString, ending);
     constexpr int Cycles = 300;
     const int before = openDescriptorCount();
     if (before < 0)
         QSKIP("This platform does not list open descriptors.");
     {
         Panel panel;
-        panel.onRequest = nullptr;
-        panel.socket.Listen();
+        const bool accept = ending != QLatin1String("unaccepted");
+        if (!accept)
+            panel.onRequest = nullptr;
         for (int i = 0; i < Cycles; ++i) {
+            const QByteArray cycle = QByteArray::number(i);
+            if (panel.socket.State() != Winsock::sckListening) {
+                panel.socket.Close();
+                panel.socket.Listen();
+            }
             ControllerPeer peer;
-            QVERIFY(peer.connectTo(panel.port()));
-            QVERIFY(waitUntil([&] { return panel.requests.size() == i + 1; }));
-            // Refused when its event returned: the peer is told at once.
-            QVERIFY2(waitForDisconnect(peer), qPrintable(QString::number(i)));
+            QVERIFY2(peer.connectTo(panel.port()), cycle);
+            QVERIFY2(waitUntil([&] { return panel.requests.size() == i + 1; }), cycle);
+            if (!accept) {
+                // Refused when its event returned: the peer is told at once.
+                QVERIFY2(waitForDisconnect(peer), cycle);
+                continue;
+            }
+            QCOMPARE(panel.socket.State(), Winsock::sckConnected);
+            const qint16 expected
+                = ending == QLatin1String("close") ? Winsock::sckClosed : Winsock::sckError;
+            if (expected == Winsock::sckClosed)
+                peer.close();
+            else
+                resetFromPeer(panel, peer);
+            QVERIFY2(waitUntil([&] { return panel.socket.State() == expected; }), cycle);
         }
         QCOMPARE(panel.socket.pendingRequestCount(), 0);
-        QCOMPARE(panel.socket.State(), Winsock::sckListening);
+        const int errors = ending == QLatin1String("reset") ? Cycles : 0;
+        QVERIFY(waitUntil([&] { return panel.errors.size() == errors; }));
     }
     QTest::qWait(10); // let deferred deletes run
     QCOMPARE(openDescriptorCount(), before);
