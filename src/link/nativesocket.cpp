@@ -8,21 +8,6 @@
 #    ifndef TCP_KEEPIDLE
 #        define TCP_KEEPIDLE TCP_KEEPALIVE
 #    endif
-std::optional<KeepAlive> keepAlive(Descriptor descriptor)
-{
-    const SOCKET s = SOCKET(descriptor);
-    auto read = [s](int level, int name, DWORD &value) {
-        int length = int(sizeof value);
-        return getsockopt(s, level, name, reinterpret_cast<char *>(&value), &length) == 0;
-    };
-    DWORD on = 0, idle = 0, interval = 0, probes = 0, maxRetransmit = 0;
-    if (!read(SOL_SOCKET, SO_KEEPALIVE, on) || !read(IPPROTO_TCP, TCP_KEEPIDLE, idle)
-        || !read(IPPROTO_TCP, TCP_KEEPINTVL, interval) || !read(IPPROTO_TCP, TCP_KEEPCNT, probes)
-        || !read(IPPROTO_TCP, TCP_MAXRT, maxRetransmit))
-        return std::nullopt;
-    return KeepAlive {on != 0, int(idle), int(interval), int(probes), int(maxRetransmit) * 1000};
-}
-
 #else
 #    include <fcntl.h>
 #    include <netinet/in.h>
@@ -87,6 +72,21 @@ bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds
     setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&maxRetransmit),
                sizeof maxRetransmit);
     return ok;
+}
+
+std::optional<KeepAlive> keepAlive(Descriptor descriptor)
+{
+    const SOCKET s = SOCKET(descriptor);
+    auto read = [s](int level, int name, DWORD &value) {
+        int length = int(sizeof value);
+        return getsockopt(s, level, name, reinterpret_cast<char *>(&value), &length) == 0;
+    };
+    DWORD on = 0, idle = 0, interval = 0, probes = 0, maxRetransmit = 0;
+    if (!read(SOL_SOCKET, SO_KEEPALIVE, on) || !read(IPPROTO_TCP, TCP_KEEPIDLE, idle)
+        || !read(IPPROTO_TCP, TCP_KEEPINTVL, interval) || !read(IPPROTO_TCP, TCP_KEEPCNT, probes)
+        || !read(IPPROTO_TCP, TCP_MAXRT, maxRetransmit))
+        return std::nullopt;
+    return KeepAlive {on != 0, int(idle), int(interval), int(probes), int(maxRetransmit) * 1000};
 }
 
 #else
