@@ -5,9 +5,10 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := -G Ninja
 
+# iproute2: `make stress` plays a vanished controller by taking a private loopback down.
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev \
             fonts-dejavu-core xvfb xauth clang-14 libclang-rt-14-dev clang-format \
-            dpkg-dev file
+            dpkg-dev file iproute2
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 

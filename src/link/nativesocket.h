@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <optional>
+
 // The one place with operating-system socket calls (Linux and Windows). Everything else
 // in the program reaches the network through Qt.
 namespace NativeSocket {
@@ -27,5 +29,16 @@ Ending ending(Descriptor descriptor);
 // power lost) turns into a socket fault after about idle + interval * count seconds.
 // Unacknowledged data is given up after the same time.
 bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds, int count);
+
+// The keepalive settings as the kernel holds them, so they can be checked.
+struct KeepAlive
+{
+    bool enabled = false;
+    int idleSeconds = 0;
+    int intervalSeconds = 0;
+    int count = 0;
+    int userTimeoutMs = 0; // how long unacknowledged data is retried
+};
+std::optional<KeepAlive> keepAlive(Descriptor descriptor);
 
 } // namespace NativeSocket
