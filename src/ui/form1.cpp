@@ -14,6 +14,7 @@
 #include <QToolButton>
 
 #include "checkdigit.h"
+#include "clocktext.h"
 #include "errorreporter.h"
 #include "form1layout.h"
 #include "form2.h"
@@ -372,12 +373,9 @@ void Form1::Timer1_Timer()
 
 void Form1::Timer2_Timer()
 {
-    const QLocale locale = QLocale::system();
-    // The long time format with seconds, without the time zone some locales append.
-    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
-    timeFormat.remove(QLatin1Char('t'));
-    ui.Label12->setText(locale.toString(QTime::currentTime(), timeFormat.trimmed()));
-    ui.Label13->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
+    // The clock is read twice, the time first.
+    ui.Label12->setText(ClockText::time(QLocale::system(), QTime::currentTime()));
+    ui.Label13->setText(ClockText::date(QLocale::system(), QDate::currentDate()));
 }
 
 void Form1::Winsock1_ConnectionRequest(qint32 requestID)
