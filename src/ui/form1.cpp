@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "accessibility.h"
 #include "checkdigit.h"
 #include "clocktext.h"
 #include "errorreporter.h"
@@ -97,6 +98,7 @@ Form1::Form1(quint16 listenPort, QWidget *parent)
     ui.Winsock1->setLocalPort(listenPort);
 
     buildControls();
+    Accessibility::describePanel(ui);
     connectHandlers();
 
     m_errors->run("Form_Load", [this] { Form_Load(); });
