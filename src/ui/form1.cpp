@@ -77,6 +77,23 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twip
     return f;
 }
 
+// Regional clock texts can be wider than the designed box ("12:05:09 PM"): the box grows
+// about its centre, within its frame, rather than cut the text.
+void setClockText(QLabel *label, Twips::Rect design, const QString &text)
+{
+    label->setText(text);
+    QRect box = Twips::toPixels(design);
+    const int needed
+        = label->fontMetrics().horizontalAdvance(text) + label->fontMetrics().height() / 2;
+    if (needed > box.width()) {
+        const int centre = box.center().x();
+        box.setLeft(centre - needed / 2);
+        box.setWidth(needed);
+        box = box.intersected(label->parentWidget()->contentsRect());
+    }
+    label->setGeometry(box);
+}
+
 } // namespace
 
 Form1::Form1(quint16 listenPort, QWidget *parent)
@@ -376,8 +393,8 @@ void Form1::Timer1_Timer()
 void Form1::Timer2_Timer()
 {
     // The clock is read twice, the time first.
-    ui.Label12->setText(ClockText::time(QLocale::system(), QTime::currentTime()));
-    ui.Label13->setText(ClockText::date(QLocale::system(), QDate::currentDate()));
+    setClockText(ui.Label12, L::Label12, ClockText::time(QLocale::system(), QTime::currentTime()));
+    setClockText(ui.Label13, L::Label13, ClockText::date(QLocale::system(), QDate::currentDate()));
 }
 
 void Form1::Winsock1_ConnectionRequest(qint32 requestID)

@@ -107,6 +107,7 @@ void Form2::load()
         label->setGeometry(Twips::toPixels(design.rect));
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         switch (design.style) {
         case Style::Title:
             label->setFont(Look::designFont(TitlePointSize, true));
@@ -116,7 +117,7 @@ void Form2::load()
             label->setFont(Look::designFont(LinePointSize, true));
             break;
         case Style::Notice:
-            label->setAlignment(Qt::AlignCenter);
+            label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
             Look::setTextColour(label, Bgr::Red);
             break;
         }
