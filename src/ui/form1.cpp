@@ -13,7 +13,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "accessibility.h"
 #include "checkdigit.h"
+#include "clocktext.h"
 #include "errorreporter.h"
 #include "form1layout.h"
 #include "form2.h"
@@ -75,6 +77,23 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twip
     return f;
 }
 
+// Regional clock texts can be wider than the designed box ("12:05:09 PM"): the box grows
+// about its centre, within its frame, rather than cut the text.
+void setClockText(QLabel *label, Twips::Rect design, const QString &text)
+{
+    label->setText(text);
+    QRect box = Twips::toPixels(design);
+    const int needed
+        = label->fontMetrics().horizontalAdvance(text) + label->fontMetrics().height() / 2;
+    if (needed > box.width()) {
+        const int centre = box.center().x();
+        box.setLeft(centre - needed / 2);
+        box.setWidth(needed);
+        box = box.intersected(label->parentWidget()->contentsRect());
+    }
+    label->setGeometry(box);
+}
+
 } // namespace
 
 Form1::Form1(quint16 listenPort, QWidget *parent)
@@ -96,6 +115,7 @@ Form1::Form1(quint16 listenPort, QWidget *parent)
     ui.Winsock1->setLocalPort(listenPort);
 
     buildControls();
+    Accessibility::describePanel(ui);
     connectHandlers();
 
     m_errors->run("Form_Load", [this] { Form_Load(); });
@@ -372,12 +392,9 @@ void Form1::Timer1_Timer()
 
 void Form1::Timer2_Timer()
 {
-    const QLocale locale = QLocale::system();
-    // The long time format with seconds, without the time zone some locales append.
-    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
-    timeFormat.remove(QLatin1Char('t'));
-    ui.Label12->setText(locale.toString(QTime::currentTime(), timeFormat.trimmed()));
-    ui.Label13->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
+    // The clock is read twice, the time first.
+    setClockText(ui.Label12, L::Label12, ClockText::time(QLocale::system(), QTime::currentTime()));
+    setClockText(ui.Label13, L::Label13, ClockText::date(QLocale::system(), QDate::currentDate()));
 }
 
 void Form1::Winsock1_ConnectionRequest(qint32 requestID)

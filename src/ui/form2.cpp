@@ -1,18 +1,164 @@
 #include "form2.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+
+#include "errorreporter.h"
+#include "look.h"
+#include "pictures.h"
+#include "twips.h"
+
+namespace {
+
+constexpr int ClientWidth = 5175;
+constexpr int ClientHeight = 4695;
+constexpr Twips::Rect Frame1 {120, 120, 4935, 4455};
+constexpr Twips::Rect Command1 {1440, 3840, 1935, 375};
+constexpr qreal TitlePointSize = 17.25;
+constexpr qreal LinePointSize = 8.25;
+
+enum class Style { Title, Line, Notice };
+
+// Inside Frame1, top to bottom, in twips from the frame's outer corner.
+struct LabelDesign
+{
+    const char *name;
+    Twips::Rect rect;
+    Style style;
+    const char *caption;
+};
+constexpr LabelDesign Labels[] = {
+    {"Label1", {120, 240, 4695, 975}, Style::Title, "Korvan"},
+    {"Label2", {1080, 1320, 3375, 255}, Style::Line, "Autor: Zespół Korvan"},
+    {"Label3", {1320, 1680, 2295, 255}, Style::Line, "Tel.: u integratora"},
+    {"Label4", {960, 2040, 3375, 255}, Style::Line, "E-mail: u integratora systemu"},
+    {"Label6", {1080, 2400, 3375, 255}, Style::Line, "WWW: w dokumentacji instalacji"},
+    {"Label5",
+     {600, 3000, 3495, 615},
+     Style::Notice,
+     "Do obsługi sterownika przez przeszkolonego operatora, zgodnie z dokumentacją "
+     "instalacji."},
+};
+
+// The instance lives as long as the application; it goes before the application does,
+// since no widget may outlive it.
+QPointer<Form2> s_instance;
+
+void destroyInstance()
+{
+    delete s_instance.data();
+}
+
+} // namespace
+
 Form2::Form2()
+    : m_errors(new ErrorReporter(this))
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("O programie"));
+    setWindowIcon(Pictures::icon(Pictures::Picture::Information));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setPalette(Look::designPalette());
+    setFont(Look::designFont(LinePointSize, false));
+    setFixedSize(Twips::toPixels(ClientWidth, ClientHeight));
 }
 
 Form2 *Form2::instance()
 {
-    static Form2 *form = new Form2;
-    return form;
+    return s_instance.data();
 }
 
 void Form2::showInstance()
 {
-    instance()->show();
+    if (!s_instance) {
+        s_instance = new Form2;
+        qAddPostRoutine(destroyInstance);
+    }
+    Form2 *form = s_instance.data();
+    if (form->isLoaded()) {
+        form->raise();
+        form->activateWindow();
+        return;
+    }
+    form->load();
+    form->show();
+    form->activateWindow();
+}
+
+void Form2::load()
+{
+    ui.Frame1 = new QGroupBox(this);
+    ui.Frame1->setObjectName(QStringLiteral("Frame1"));
+    ui.Frame1->setGeometry(Twips::toPixels(Frame1));
+
+    QLabel **targets[] = {&ui.Label1, &ui.Label2, &ui.Label3, &ui.Label4, &ui.Label6, &ui.Label5};
+    for (size_t i = 0; i < std::size(Labels); ++i) {
+        const LabelDesign &design = Labels[i];
+        auto *label = new QLabel(QString::fromUtf8(design.caption), ui.Frame1);
+        label->setObjectName(QLatin1String(design.name));
+        label->setGeometry(Twips::toPixels(design.rect));
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        switch (design.style) {
+        case Style::Title:
+            label->setFont(Look::designFont(TitlePointSize, true));
+            Look::setTextColour(label, Bgr::Blue);
+            break;
+        case Style::Line:
+            label->setFont(Look::designFont(LinePointSize, true));
+            break;
+        case Style::Notice:
+            label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+            Look::setTextColour(label, Bgr::Red);
+            break;
+        }
+        *targets[i] = label;
+    }
+
+    ui.Command1 = new QPushButton(QStringLiteral("Zamknij"), ui.Frame1);
+    ui.Command1->setObjectName(QStringLiteral("Command1"));
+    ui.Command1->setGeometry(Twips::toPixels(Command1));
+    // Queued: the button is destroyed by the unload it starts.
+    connect(
+        ui.Command1, &QAbstractButton::clicked, ui.Command1,
+        [this] { m_errors->run("Command1_Click", [this] { Command1_Click(); }); },
+        Qt::QueuedConnection);
+
+    // Centred on the screen the operator works on, each time the window is loaded.
+    QScreen *target = QGuiApplication::screenAt(QCursor::pos());
+    if (!target)
+        target = QGuiApplication::primaryScreen();
+    if (target) {
+        setScreen(target);
+        QRect centred(QPoint(), frameGeometry().size());
+        centred.moveCenter(target->availableGeometry().center());
+        move(centred.topLeft());
+    }
+    ui.Command1->setFocus();
+}
+
+void Form2::unload()
+{
+    delete ui.Frame1;
+    ui = Controls();
+}
+
+void Form2::closeEvent(QCloseEvent *event)
+{
+    unload();
+    event->accept();
+}
+
+void Form2::Command1_Click()
+{
+    close();
 }
