@@ -15,7 +15,7 @@ class TestInbound : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase() { m_panel.reset(); }
+    void cleanupTestCase();
     void arrival_data();
     void arrival();
 
@@ -35,6 +35,19 @@ void TestInbound::initTestCase()
     m_arrivals = std::make_unique<QSignalSpy>(m_panel->ui().Winsock1, &Winsock::dataArrival);
     // Until the first arrival the address keeps its start-up prefix.
     QVERIFY(m_panel->ui().IP->text().startsWith(QStringLiteral("IP: ")));
+}
+
+void TestInbound::cleanupTestCase()
+{
+    // KORVAN_SCREENSHOTS=<folder> keeps a picture of a running panel to look at.
+    if (const QString folder = qEnvironmentVariable("KORVAN_SCREENSHOTS"); !folder.isEmpty()) {
+        m_panel->press(13);
+        QVERIFY(m_panel->peer.waitForLine().size() == 25);
+        QVERIFY(arrive("STEROWNIK"));
+        QVERIFY(arrive("10000101"));
+        QVERIFY(m_panel->form->grab().save(folder + QStringLiteral("/korvan-running.png")));
+    }
+    m_panel.reset();
 }
 
 bool TestInbound::arrive(const QByteArray &text)
