@@ -1,0 +1,384 @@
+// make bench: the panel's figures, each beside a baseline measured in the same run.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "controllerthread.h"
+#include "form1.h"
+#include "inboundtext.h"
+#include "shapecontrol.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int Presses = 2000;
+constexpr int WarmUpPresses = 100;
+constexpr int ThroughputMs = 2000;
+constexpr int StartupRuns = 9;
+constexpr int IdleSeconds = 10;
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = size_t(p * double(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+double micros(Clock::duration d)
+{
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+struct Row
+{
+    QString figure;
+    QString korvan;
+    QString baseline;
+    QString ratio;
+    QString target;
+    bool met;
+};
+std::vector<Row> rows;
+
+void addRow(const char *figure, double value, double base, const char *unit, int decimals,
+            const QString &target, bool met)
+{
+    auto fmt = [&](double v) -> QString {
+        return QString::number(v, 'f', decimals) + QLatin1String(unit);
+    };
+    rows.push_back({QLatin1String(figure), fmt(value), fmt(base),
+                    base > 0 ? QString(QString::number(value / base, 'f', 2) + QLatin1Char('x'))
+                             : QStringLiteral("-"),
+                    target, met});
+}
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+// A shown panel listening on a system-picked port, supervision started by a click.
+quint16 startPanel(Form1 &form)
+{
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        qFatal("the panel's window was not exposed");
+    QTest::mouseClick(form.controls().Command1, Qt::LeftButton);
+    QElapsedTimer waited;
+    waited.start();
+    while (form.controls().Winsock1->LocalPort() == 0 && waited.elapsed() < 5000)
+        QTest::qWait(5);
+    return quint16(form.controls().Winsock1->LocalPort());
+}
+
+void waitConnected(Form1 &form)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (form.controls().Winsock1->State() != Winsock::sckConnected && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// Press -> frame: a mouse click on an output button until the controller thread has the
+// frame's 27th byte. Baseline: the same 27 bytes written by a plain socket.
+void measurePressLatency()
+{
+    say(QStringLiteral("press -> frame latency (%1 presses)...").arg(Presses));
+    std::vector<double> panel;
+    {
+        Form1 form(0);
+        const quint16 port = startPanel(form);
+        ControllerThread controller(port, ControllerThread::Mode::TimeFrames);
+        if (!controller.waitConnected(5000))
+            qFatal("the controller could not connect");
+        waitConnected(form);
+        QList<QPushButton *> buttons;
+        for (const auto &section : form.controls().S)
+            buttons.append(QList<QPushButton *>(section.cbegin(), section.cend()));
+        for (int i = 0; i < WarmUpPresses + Presses; ++i) {
+            QPushButton *button = buttons.at(i % buttons.size());
+            const auto pressed = Clock::now();
+            QTest::mouseClick(button, Qt::LeftButton);
+            Clock::time_point arrived;
+            if (!controller.takeFrame(5000, &arrived))
+                qFatal("no frame for press %d", i);
+            if (i >= WarmUpPresses)
+                panel.push_back(micros(arrived - pressed));
+            // Repaints and the rest of the turn happen between presses, as they would.
+            QCoreApplication::processEvents();
+        }
+    }
+
+    std::vector<double> base;
+    {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost);
+        ControllerThread controller(server.serverPort(), ControllerThread::Mode::TimeFrames);
+        server.waitForNewConnection(5000);
+        QTcpSocket *sender = server.nextPendingConnection();
+        sender->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        controller.waitConnected(5000);
+        const QByteArray frame = QByteArrayLiteral("0000000000000000000000000\r\n");
+        for (int i = 0; i < WarmUpPresses + Presses; ++i) {
+            const auto sent = Clock::now();
+            sender->write(frame);
+            sender->flush();
+            Clock::time_point arrived;
+            if (!controller.takeFrame(5000, &arrived))
+                qFatal("baseline frame %d lost", i);
+            if (i >= WarmUpPresses)
+                base.push_back(micros(arrived - sent));
+            QCoreApplication::processEvents();
+        }
+    }
+    const double med = percentile(panel, 0.5), p99 = percentile(panel, 0.99);
+    addRow("press -> frame, median", med, percentile(base, 0.5), " us", 1,
+           QStringLiteral("< 300 us"), med < 300);
+    addRow("press -> frame, p99", p99, percentile(base, 0.99), " us", 1,
+           QStringLiteral("< 1000 us"), p99 < 1000);
+}
+
+// Inbound: the controller sends input texts as fast as it can for a while.
+void measureInbound()
+{
+    say(QStringLiteral("inbound throughput (%1 ms each)...").arg(ThroughputMs));
+    qint64 arrivals = 0, wrongIndicators = 0;
+    double handlerUs = 0;
+    qint64 texts = 0;
+    {
+        Form1 form(0);
+        const quint16 port = startPanel(form);
+        Winsock *socket = form.controls().Winsock1;
+        // The socket's events are queued calls to it: the handler's time runs from that
+        // call's delivery to the end of the panel's own slot, which runs first.
+        Clock::time_point delivered;
+        struct DeliveryWatch : QObject
+        {
+            Clock::time_point *at;
+            explicit DeliveryWatch(Clock::time_point *t)
+                : at(t)
+            {
+            }
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                if (e->type() == QEvent::MetaCall)
+                    *at = Clock::now();
+                return false;
+            }
+        } watch(&delivered);
+        socket->installEventFilter(&watch);
+        QObject::connect(socket, &Winsock::dataArrival, &form, [&](qint32) {
+            handlerUs += micros(Clock::now() - delivered);
+            ++arrivals;
+            // Fully applied: the indicators show what this arrival said.
+            const QString &text = form.state().ReceivedText;
+            for (int k : {1, 8}) {
+                const auto colour
+                    = Inbound::indicatorColour(Inbound::stateOf(Inbound::inputChar(text, k)));
+                if (colour && form.controls().I[size_t(k - 1)]->backColor() != *colour)
+                    ++wrongIndicators;
+            }
+        });
+        ControllerThread controller(port, ControllerThread::Mode::Blast);
+        controller.waitConnected(5000);
+        waitConnected(form);
+        arrivals = 0;
+        handlerUs = 0;
+        QEventLoop loop;
+        QTimer::singleShot(ThroughputMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        texts = controller.textsSent();
+        controller.stop();
+        socket->removeEventFilter(&watch);
+    }
+    const double seconds = ThroughputMs / 1000.0;
+    const double rate = double(arrivals) / seconds;
+
+    qint64 baseArrivals = 0;
+    {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost);
+        ControllerThread controller(server.serverPort(), ControllerThread::Mode::Blast);
+        server.waitForNewConnection(5000);
+        QTcpSocket *reader = server.nextPendingConnection();
+        QObject::connect(reader, &QTcpSocket::readyRead, reader, [&] {
+            reader->readAll();
+            ++baseArrivals;
+        });
+        controller.waitConnected(5000);
+        QEventLoop loop;
+        QTimer::singleShot(ThroughputMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        controller.stop();
+    }
+    const double baseRate = double(baseArrivals) / seconds;
+    addRow("inbound arrivals handled", rate / 1000, baseRate / 1000, " k/s", 1,
+           QStringLiteral(">= 100 k/s"), rate >= 100000);
+    const double perArrival = arrivals ? handlerUs / double(arrivals) : 0;
+    rows.push_back({QStringLiteral("handler cost per arrival"),
+                    QString::number(perArrival, 'f', 2) + QStringLiteral(" us"),
+                    QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("< 10 us"),
+                    perArrival < 10});
+    say(QStringLiteral("  controller sent %1 texts (%2 k/s); %3 arrivals; %4 with indicators "
+                       "not matching their text")
+            .arg(texts)
+            .arg(double(texts) / seconds / 1000, 0, 'f', 0)
+            .arg(arrivals)
+            .arg(wrongIndicators));
+}
+
+struct Launch
+{
+    double startupMs = 0;
+    double rssKb = 0;
+};
+
+Launch launchOnce(const QString &program)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const auto started = Clock::now();
+    process.start();
+    if (!process.waitForFinished(20000))
+        qFatal("%s did not report its window", qPrintable(program));
+    const QList<QByteArray> fields = process.readAllStandardOutput().simplified().split(' ');
+    if (fields.size() < 4 || fields.at(0) != "shown_ns")
+        qFatal("%s: unexpected report", qPrintable(program));
+    const Clock::time_point shown {std::chrono::nanoseconds(fields.at(1).toLongLong())};
+    return {micros(shown - started) / 1000, fields.at(3).toDouble()};
+}
+
+void measureStartup(const QString &panel, const QString &bare)
+{
+    say(QStringLiteral("start-up (%1 runs each)...").arg(StartupRuns));
+    launchOnce(panel); // warm the file and font caches for both
+    launchOnce(bare);
+    std::vector<double> pt, pr, bt, br;
+    for (int i = 0; i < StartupRuns; ++i) {
+        const Launch p = launchOnce(panel);
+        const Launch b = launchOnce(bare);
+        pt.push_back(p.startupMs);
+        pr.push_back(p.rssKb);
+        bt.push_back(b.startupMs);
+        br.push_back(b.rssKb);
+    }
+    const double t = percentile(pt, 0.5), tb = percentile(bt, 0.5);
+    const double r = percentile(pr, 0.5) / 1024, rb = percentile(br, 0.5) / 1024;
+    addRow("start-up to window shown, median", t, tb, " ms", 1, QStringLiteral("<= 1.3x bare"),
+           t <= 1.3 * tb);
+    addRow("resident memory after start-up", r, rb, " MiB", 1, QStringLiteral("<= 1.3x bare"),
+           r <= 1.3 * rb);
+}
+
+void measureIdle(const QString &panel, const QString &bare)
+{
+    say(QStringLiteral("idle CPU over %1 s, supervision on, controller connected...")
+            .arg(IdleSeconds));
+    QProcess p, b;
+    for (QProcess *process : {&p, &b})
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(panel, {QStringLiteral("idle"), QString::number(IdleSeconds)});
+    b.start(bare, {QStringLiteral("idle"), QString::number(IdleSeconds)});
+    if (!p.waitForReadyRead(10000))
+        qFatal("the panel did not start listening");
+    const QByteArray portLine = p.readLine().trimmed();
+    QTcpSocket controller;
+    controller.connectToHost(QHostAddress::LocalHost, portLine.mid(5).toUShort());
+    if (!controller.waitForConnected(5000))
+        qFatal("could not connect to the idle panel");
+    controller.write("STEROWNIK");
+    controller.flush();
+    controller.waitForBytesWritten(1000);
+    auto cpuPercent = [](QProcess &process) {
+        if (!process.waitForFinished((IdleSeconds + 15) * 1000))
+            qFatal("idle run did not finish");
+        const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
+        for (const QByteArray &line : lines) {
+            const QList<QByteArray> f = line.split(' ');
+            if (f.size() == 4 && f.at(0) == "cpu_ns")
+                return 100.0 * f.at(1).toDouble() / f.at(3).toDouble();
+        }
+        qFatal("idle run gave no figure");
+    };
+    const double pc = cpuPercent(p);
+    const double bc = cpuPercent(b);
+    addRow("idle CPU, % of one core", pc, bc, " %", 4, QStringLiteral("< 0.05 %"), pc < 0.05);
+}
+
+void printTable(double totalSeconds)
+{
+    const int w[] = {34, 12, 12, 8, 14};
+    auto line = [&](const QString &a, const QString &b, const QString &c, const QString &d,
+                    const QString &e, const QString &f) {
+        std::printf("%s %s %s %s %s %s\n", qPrintable(a.leftJustified(w[0])),
+                    qPrintable(b.rightJustified(w[1])), qPrintable(c.rightJustified(w[2])),
+                    qPrintable(d.rightJustified(w[3])), qPrintable(e.leftJustified(w[4])),
+                    qPrintable(f));
+    };
+    std::printf("\n");
+    line(QStringLiteral("Figure"), QStringLiteral("Korvan"), QStringLiteral("Baseline"),
+         QStringLiteral("Ratio"), QStringLiteral("  Target"), QStringLiteral("Met"));
+    line(QString(w[0], u'-'), QString(w[1], u'-'), QString(w[2], u'-'), QString(w[3], u'-'),
+         QString(w[4], u'-'), QStringLiteral("---"));
+    for (const Row &r : rows)
+        line(r.figure, r.korvan, r.baseline, r.ratio, QStringLiteral("  ") + r.target,
+             r.met ? QStringLiteral("yes") : QStringLiteral("NO"));
+    std::printf("\nBaselines: plain loopback sockets (latency, arrivals), a bare 552x480 Qt "
+                "window (start-up, memory, idle).\nMeasured in %.0f s on %d cores.\n",
+                totalSeconds, QThread::idealThreadCount());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Qt warns on every start without a runtime directory; give this run and its children one.
+    QTemporaryDir runtimeDir;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtimeDir.isValid())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: korvan-bench PANEL-LAUNCHER BARE-WINDOW\n");
+        return 2;
+    }
+    // A fourth argument runs one part alone, for profiling it.
+    const QString only = args.value(3);
+    auto wanted = [&only](const char *part) {
+        return only.isEmpty() || only == QLatin1String(part);
+    };
+    QElapsedTimer total;
+    total.start();
+    if (wanted("latency"))
+        measurePressLatency();
+    if (wanted("inbound"))
+        measureInbound();
+    if (wanted("startup"))
+        measureStartup(args.at(1), args.at(2));
+    if (wanted("idle"))
+        measureIdle(args.at(1), args.at(2));
+    printTable(double(total.elapsed()) / 1000);
+    return 0;
+}

@@ -1,0 +1,199 @@
+#include "simcommand.h"
+
+#include <QRegularExpression>
+
+#include "checkdigit.h"
+#include "outputframe.h"
+
+namespace {
+
+constexpr int InputCount = 8;
+
+bool isBinary(QStringView text)
+{
+    for (const QChar c : text) {
+        if (c != u'0' && c != u'1')
+            return false;
+    }
+    return true;
+}
+
+std::optional<bool> onOff(const QString &word)
+{
+    const QString w = word.toLower();
+    if (w == u"on" || w == u"1")
+        return true;
+    if (w == u"off" || w == u"0")
+        return false;
+    return std::nullopt;
+}
+
+// \r, \n, \t and \\ in a raw text; anything else stands for itself.
+QByteArray unescaped(const QString &text, QString *error)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.unicode() > 0xFF) {
+            *error = QStringLiteral("raw text must be Latin-1 (one byte per character)");
+            return {};
+        }
+        if (c != u'\\' || i + 1 == text.size()) {
+            bytes += char(c.unicode());
+            continue;
+        }
+        switch (text.at(++i).unicode()) {
+        case u'r':
+            bytes += '\r';
+            break;
+        case u'n':
+            bytes += '\n';
+            break;
+        case u't':
+            bytes += '\t';
+            break;
+        case u'\\':
+            bytes += '\\';
+            break;
+        default:
+            *error
+                = QStringLiteral("unknown escape \\%1 (use \\r, \\n, \\t or \\\\)").arg(text.at(i));
+            return {};
+        }
+    }
+    return bytes;
+}
+
+std::optional<SimCommand> fail(QString *error, const QString &reason)
+{
+    *error = reason;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<SimCommand> parseCommandLine(const QString &line, QString *error)
+{
+    error->clear();
+    const QString trimmed = line.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith(u'#'))
+        return std::nullopt;
+
+    SimCommand command;
+    if (trimmed.size() == InputCount && isBinary(trimmed)) {
+        command.kind = SimCommand::Kind::SetInputs;
+        command.text = trimmed.toLatin1();
+        return command;
+    }
+
+    const qsizetype space = trimmed.indexOf(u' ');
+    const QString word = (space < 0 ? trimmed : trimmed.left(space)).toLower();
+    const QString rest = space < 0 ? QString() : trimmed.mid(space + 1).trimmed();
+
+    if (word == u"in" || word == u"input") {
+        static const QRegularExpression form(QStringLiteral("^(all|[1-8])\\s*=\\s*(\\S+)$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+        const auto match = form.match(rest);
+        const auto on = match.hasMatch() ? onOff(match.captured(2)) : std::nullopt;
+        if (!on)
+            return fail(error,
+                        QStringLiteral("write an input as \"in N=on\" or \"in N=off\", "
+                                       "N from 1 to 8 or \"all\""));
+        command.on = *on;
+        if (match.captured(1).toLower() == u"all") {
+            command.kind = SimCommand::Kind::SetAllInputs;
+        } else {
+            command.kind = SimCommand::Kind::SetInput;
+            command.number = match.captured(1).toInt();
+        }
+        return command;
+    }
+    if (word == u"ident" && rest.isEmpty()) {
+        command.kind = SimCommand::Kind::Identify;
+        return command;
+    }
+    if (word == u"raw") {
+        // The text after one space, untrimmed, so leading blanks can be sent too.
+        command.kind = SimCommand::Kind::Raw;
+        qsizetype start = 0;
+        while (start < line.size() && line.at(start).isSpace())
+            ++start;
+        QString text = line.mid(start + 3);
+        if (text.startsWith(u' '))
+            text.remove(0, 1);
+        command.text = unescaped(text, error);
+        if (!error->isEmpty())
+            return std::nullopt;
+        return command;
+    }
+    if (word == u"sleep" || word == u"frames") {
+        bool ok = false;
+        command.number = rest.toInt(&ok);
+        if (!ok || command.number < 0)
+            return fail(error, QStringLiteral("\"%1\" needs a whole number").arg(word));
+        command.kind = word == u"sleep" ? SimCommand::Kind::Sleep : SimCommand::Kind::WaitFrames;
+        return command;
+    }
+    if (word == u"expect") {
+        command.kind = SimCommand::Kind::Expect;
+        command.text = normalisedFrame(rest, error);
+        if (!error->isEmpty())
+            return std::nullopt;
+        return command;
+    }
+    if ((word == u"help" || word == u"?") && rest.isEmpty()) {
+        command.kind = SimCommand::Kind::Help;
+        return command;
+    }
+    if ((word == u"quit" || word == u"exit") && rest.isEmpty()) {
+        command.kind = SimCommand::Kind::Quit;
+        return command;
+    }
+    if (trimmed.size() == InputCount)
+        return fail(error,
+                    QStringLiteral("input states are \"0\" or \"1\"; use \"raw %1\" to "
+                                   "send other characters")
+                        .arg(trimmed));
+    return fail(error, QStringLiteral("unknown command \"%1\" (type \"help\")").arg(trimmed));
+}
+
+QByteArray normalisedFrame(const QString &frame, QString *error)
+{
+    error->clear();
+    QString text = frame;
+    text.remove(u' ');
+    if ((text.size() != Output::Count && text.size() != Output::Count + 1)
+        || !isBinary(QStringView(text).left(Output::Count))) {
+        *error = QStringLiteral("a frame is 24 characters \"0\" or \"1\", optionally followed "
+                                "by its check digit (got \"%1\")")
+                     .arg(frame);
+        return {};
+    }
+    text = text.toUpper();
+    const QString digit = CalculateHexCheckDigit(text.left(Output::Count));
+    if (text.size() > Output::Count && text.at(Output::Count) != digit.at(0)) {
+        *error = QStringLiteral("the check digit of %1 is %2, not %3")
+                     .arg(text.left(Output::Count), digit, text.mid(Output::Count));
+        return {};
+    }
+    return text.toLatin1();
+}
+
+QString commandLanguageHelp()
+{
+    return QStringLiteral(
+        "  00000001      set all 8 inputs at once, input 8 first and input 1 last\n"
+        "                (the order the panel reads them); sent as one text\n"
+        "  in 3=on       switch input 3 on (also: in 3=off, in 3=1, in all=off)\n"
+        "                and send all 8 inputs\n"
+        "  ident         send the identification text STEROWNIK\n"
+        "  raw TEXT      send TEXT exactly, escapes \\r \\n \\t \\\\ (raw 5, raw STEROWNIK\\r\\n)\n"
+        "  sleep MS      pause for MS milliseconds\n"
+        "  expect FRAME  wait for the next frame from the panel; it must equal FRAME:\n"
+        "                24 states, optionally its check digit, spaces allowed\n"
+        "                (expect 00000100 00000000 00000000 F)\n"
+        "  frames N      wait until N frames have arrived since the start\n"
+        "  help          show these commands\n"
+        "  quit          end the session\n"
+        "  # ...         a comment\n");
+}
