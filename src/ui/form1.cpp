@@ -81,6 +81,9 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twip
 // about its centre, within its frame, rather than cut the text.
 void setClockText(QLabel *label, Twips::Rect design, const QString &text)
 {
+    // The date changes once a day: skip measuring and repainting it in between.
+    if (label->text() == text)
+        return;
     label->setText(text);
     QRect box = Twips::toPixels(design);
     const int needed
@@ -210,6 +213,8 @@ void Form1::buildControls()
     ui.Label13 = label(column, QStringLiteral("Label13"), L::Label13, QString());
     for (QLabel *clock : {ui.Label12, ui.Label13}) {
         clock->setAlignment(Qt::AlignCenter);
+        // Painting its own background spares the frame beneath a repaint every second.
+        clock->setAutoFillBackground(true);
         clock->setFont(Look::designFont(L::ClockPointSize, true));
         Look::setTextColour(clock, Bgr::DarkBlue);
     }

@@ -7,7 +7,21 @@
 ShapeControl::ShapeControl(QWidget *parent)
     : QWidget(parent)
 {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    updateOpaqueness();
+}
+
+void ShapeControl::updateOpaqueness()
+{
+    // A shape that covers its whole box repaints without its parent beneath it, which is
+    // most of the cost of a heartbeat or indicator change.
+    const bool coversBox = m_shape == Rectangle || (m_shape == Square && width() == height());
+    setAttribute(Qt::WA_OpaquePaintEvent, coversBox);
+}
+
+void ShapeControl::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateOpaqueness();
 }
 
 void ShapeControl::setShape(qint16 shape)
@@ -15,6 +29,7 @@ void ShapeControl::setShape(qint16 shape)
     if (m_shape == shape)
         return;
     m_shape = shape;
+    updateOpaqueness();
     update();
 }
 

@@ -40,8 +40,11 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void updateOpaqueness();
+
     qint16 m_shape = Rectangle;
     BgrColor m_backColor = Bgr::Red;
     BgrColor m_fillColor = 0;
