@@ -26,7 +26,7 @@ public:
             m_socket.abort();
             m_socket.connectToHost(QHostAddress::LocalHost, port);
             if (m_socket.waitForConnected(
-                    qMax<qint64>(1, qMin<qint64>(500, deadline.remainingTime()))))
+                    int(qMax<qint64>(1, qMin<qint64>(500, deadline.remainingTime())))))
                 return true;
             QTest::qWait(20);
         }
