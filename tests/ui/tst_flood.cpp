@@ -41,7 +41,7 @@ QList<QByteArray> makeBursts()
     };
     QRandomGenerator random(7);
     QList<QByteArray> bursts;
-    for (int b = 0; b < 4; ++b) {
+    for (int b = 0; b < 8; ++b) {
         const bool oneLine = b != 0;
         QByteArray burst;
         burst.reserve(BurstSize);
