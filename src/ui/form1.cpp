@@ -20,6 +20,7 @@
 #include "form1layout.h"
 #include "form2.h"
 #include "inboundtext.h"
+#include "longtextlabel.h"
 #include "look.h"
 #include "pictures.h"
 #include "shapecontrol.h"
@@ -143,7 +144,9 @@ void Form1::buildControls()
     // Diagnostic labels first: everything created after them lies above them.
     ui.Label1 = label(this, QStringLiteral("Label1"), L::Label1, QStringLiteral("Label1"));
     ui.Label2 = label(this, QStringLiteral("Label2"), L::Label2, QStringLiteral("Label2"));
-    ui.Label3 = label(this, QStringLiteral("Label3"), L::Label3, QStringLiteral("Label3"));
+    // Label3 shows whatever the controller sent, megabytes included.
+    ui.Label3 = place(new LongTextLabel(QStringLiteral("Label3"), this), QStringLiteral("Label3"),
+                      L::Label3);
 
     ui.Text1 = place(new QLineEdit(QStringLiteral("Korvan v1.0"), this), QStringLiteral("Text1"),
                      L::Text1);
