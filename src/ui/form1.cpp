@@ -83,9 +83,14 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twip
 void setClockText(QLabel *label, Twips::Rect design, const QString &text)
 {
     // The date changes once a day: skip measuring and repainting it in between.
-    if (label->text() == text)
+    const QString previous = label->text();
+    if (previous == text)
         return;
     label->setText(text);
+    // Digits share one width in the design's fonts, so the box only needs measuring again
+    // when the text's length changes.
+    if (previous.size() == text.size())
+        return;
     QRect box = Twips::toPixels(design);
     const int needed
         = label->fontMetrics().horizontalAdvance(text) + label->fontMetrics().height() / 2;
