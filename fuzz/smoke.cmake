@@ -30,6 +30,6 @@ foreach(entry checkdigit:checkdigit inbound:inbound panel:inbound)
     list(GET entry 1 corpus)
     set(work ${BINARY_DIR}/smoke-corpus-${name})
     file(MAKE_DIRECTORY ${work})
-    run(${BINARY_DIR}/fuzz/fuzz_${name} -max_total_time=${SECONDS} -print_final_stats=1
+    run(${BINARY_DIR}/bin/fuzz_${name} -max_total_time=${SECONDS} -print_final_stats=1
         -artifact_prefix=${BINARY_DIR}/smoke-${name}- ${work} ${SOURCE_DIR}/fuzz/corpus/${corpus})
 endforeach()

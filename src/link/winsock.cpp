@@ -143,6 +143,13 @@ void Winsock::SendData(const QString &data)
     // Hand the bytes to the kernel now rather than on the next event-loop turn. A peer
     // that stops reading only makes Qt buffer more: this never blocks.
     m_connection->flush();
+    // A connection the kernel already knows to be reset fails right here; the frame did
+    // not go out, so this must not count as sent.
+    if (m_state != sckConnected) {
+        throw SocketError(SocketError::ConnectionReset,
+                          QStringLiteral("Połączenie ze sterownikiem zostało zerwane podczas "
+                                         "wysyłania."));
+    }
 }
 
 void Winsock::GetData(QString &data)

@@ -239,6 +239,8 @@ void Form1::buildControls()
     ui.Timer2 = new QTimer(this);
     ui.Timer2->setObjectName(QStringLiteral("Timer2"));
     ui.Timer2->setInterval(L::Timer2Interval);
+    // Enabled by design: the clock runs from the window's creation, whatever start-up does.
+    ui.Timer2->start();
 
     // Command2 (while enabled), Command1, Command10, S11 … S38, Command20.
     QWidget *previous = ui.Command2;
@@ -299,7 +301,6 @@ void Form1::Form_Load()
     ui.IP->setText(QStringLiteral("IP: ") + ui.IP->text());
     ui.Host->setText(QStringLiteral("Host: ") + ui.Host->text());
     ui.Port1->setText(QStringLiteral("Port: ") + QString::number(*m.ListenPort));
-    ui.Timer2->start();
 }
 
 void Form1::Command1_Click()
