@@ -1,13 +1,10 @@
 #pragma once
 
-#include <QByteArray>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QHostAddress>
-#include <QList>
 #include <QNetworkProxy>
 #include <QTcpSocket>
-#include <QTest>
+
+#include "waituntil.h"
 
 // A real controller on loopback TCP: it connects to the panel, sends texts and collects
 // every line the panel sends.
@@ -15,22 +12,18 @@ class ControllerPeer
 {
 public:
     ControllerPeer() { m_socket.setProxy(QNetworkProxy::NoProxy); }
-
     QTcpSocket &socket() { return m_socket; }
 
-    // Connects, retrying until the panel listens or the time is up.
+    // Connects, retrying every 20 ms until the panel listens or the time is up.
     bool connectTo(quint16 port, int timeoutMs = 5000)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
+        const QDeadlineTimer deadline(timeoutMs);
+        for (;; QTest::qWait(20)) {
             m_socket.abort();
             m_socket.connectToHost(QHostAddress::LocalHost, port);
-            if (m_socket.waitForConnected(
-                    int(qBound(qint64(1), deadline.remainingTime(), qint64(500)))))
-                return true;
-            QTest::qWait(20);
+            if (m_socket.waitForConnected(200) || deadline.hasExpired())
+                return m_socket.state() == QAbstractSocket::ConnectedState;
         }
-        return false;
     }
 
     void send(const QByteArray &bytes)
@@ -40,36 +33,23 @@ public:
     }
 
     // Everything received so far, without taking it.
-    QByteArray received()
-    {
-        m_buffer += m_socket.readAll();
-        return m_buffer;
-    }
+    QByteArray received() { return m_buffer += m_socket.readAll(); }
 
     // Complete CR LF lines received so far, taken out of the buffer.
     QList<QByteArray> takeLines()
     {
         received();
         QList<QByteArray> lines;
-        qsizetype end;
-        while ((end = m_buffer.indexOf("\r\n")) >= 0) {
+        for (qsizetype end; (end = m_buffer.indexOf("\r\n")) >= 0; m_buffer.remove(0, end + 2))
             lines.append(m_buffer.left(end));
-            m_buffer.remove(0, end + 2);
-        }
         return lines;
     }
 
     // Waits (running the event loop) for the next complete line.
     QByteArray waitForLine(int timeoutMs = 5000)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            received();
-            if (m_buffer.contains("\r\n"))
-                return takeLines().constFirst();
-            QTest::qWait(5);
-        }
-        return {};
+        const bool arrived = waitUntil([this] { return received().contains("\r\n"); }, timeoutMs);
+        return arrived ? takeLines().constFirst() : QByteArray();
     }
 
     // A clean close (FIN).
@@ -82,16 +62,20 @@ public:
 
     void abort() { m_socket.abort(); }
 
+    // Waits until the panel has ended the connection.
+    bool waitForDisconnect()
+    {
+        return waitUntil([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; });
+    }
+
 private:
     QTcpSocket m_socket;
     QByteArray m_buffer;
 };
 
-// Descriptors this process holds; -1 where the platform does not tell.
+// Descriptors this process holds (Linux lists them under /proc).
 inline int openDescriptorCount()
 {
     const QDir fds(QStringLiteral("/proc/self/fd"));
-    if (!fds.exists())
-        return -1;
     return int(fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
 }

@@ -9,10 +9,7 @@ template<typename Condition>
 bool waitUntil(Condition condition, int timeoutMs = 5000)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
+    while (!condition() && !deadline.hasExpired())
         QTest::qWait(1);
-    }
-    return true;
+    return condition();
 }
