@@ -1,0 +1,125 @@
+#include <QTest>
+
+#include "checkdigit.h"
+#include "outputframe.h"
+#include "runtimeerror.h"
+
+using Ids = QList<int>;
+
+namespace {
+QString zeros(int count)
+{
+    return QString(count, QLatin1Char('0'));
+}
+} // namespace
+
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void checkDigit_data();
+    void checkDigit();
+    void badCharacter_data();
+    void badCharacter();
+    void frames_data();
+    void frames();
+    void toggle();
+};
+
+void TestProtocol::checkDigit_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("digit");
+    const auto row = [](const char *name, const QString &text, const char *digit) {
+        QTest::newRow(name) << text << QString::fromLatin1(digit);
+    };
+    row("24x0", zeros(24), "0");
+    row("1,23x0", QStringLiteral("1") + zeros(23), "E");
+    row("0,1,22x0", QStringLiteral("01") + zeros(22), "F");
+    row("24x1", QString(24, QLatin1Char('1')), "C");
+    row("F,23x0", QStringLiteral("F") + zeros(23), "1");
+    row("f,23x0", QStringLiteral("f") + zeros(23), "1");
+    row("8,23x0", QStringLiteral("8") + zeros(23), "F");
+    row("12", QStringLiteral("12"), "C");
+    row("empty", QString(), "0");
+    row("24x0,6x1", zeros(24) + QStringLiteral("111111"), "0");
+    row("24xF", QString(24, QLatin1Char('F')), "8");
+    // Each letter at an odd and an even position, in both cases.
+    row("ABCDEF0123456789ABCDEFAB", QStringLiteral("ABCDEF0123456789ABCDEFAB"), "A");
+    row("abcdef0123456789abcdefab", QStringLiteral("abcdef0123456789abcdefab"), "A");
+    row("FEDCBAfedcba", QStringLiteral("FEDCBAfedcba"), "6");
+    // Only the first 24 characters count, whatever follows.
+    row("01,22x0 then xyz!", QStringLiteral("01") + zeros(22) + QStringLiteral("xyz!"), "F");
+    row("24x1 then CR LF", QString(24, QLatin1Char('1')) + QStringLiteral("\r\n"), "C");
+}
+
+void TestProtocol::checkDigit()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, digit);
+    QCOMPARE(CalculateHexCheckDigit(text), digit);
+}
+
+void TestProtocol::badCharacter_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("G first") << QStringLiteral("G") + zeros(23);
+    QTest::newRow("g 24th") << zeros(23) + QStringLiteral("g");
+    QTest::newRow("blank") << QStringLiteral("0 1");
+    QTest::newRow("Polish letter") << QStringLiteral("ą");
+    // Digits that a Unicode-aware test would accept.
+    QTest::newRow("Arabic-Indic 3") << QString(QChar(u'\u0663'));
+    QTest::newRow("fullwidth A") << QString(QChar(u'\uFF21'));
+    QTest::newRow("CR LF in frame") << zeros(12) + QStringLiteral("\r\n");
+}
+
+void TestProtocol::badCharacter()
+{
+    QFETCH(QString, text);
+    QVERIFY_THROWS_EXCEPTION(TypeMismatchError, CalculateHexCheckDigit(text));
+}
+
+void TestProtocol::frames_data()
+{
+    QTest::addColumn<Ids>("on");
+    QTest::addColumn<QByteArray>("wire");
+    Ids all;
+    for (int id = 11; id <= 38; ++id)
+        all += Output::isDesignId(id) ? Ids {id} : Ids {};
+    const auto row = [](const char *frame, const Ids &on) {
+        QTest::newRow(frame) << on << QByteArray(frame) + "\r\n";
+    };
+    row("0000000000000000000000000", {});
+    row("000000010000000000000000F", {11});
+    row("100000000000000000000000E", {18});
+    row("010000000000000000000000F", {17});
+    row("000001000000000000000000F", {13});
+    row("000000000000000100000000F", {21});
+    row("000000000000000000000001F", {31});
+    row("111111111111111111111111C", all);
+    row("100000001000000010000000A", {18, 28, 38});
+}
+
+void TestProtocol::frames()
+{
+    QFETCH(Ids, on);
+    QFETCH(QByteArray, wire);
+    OutputShapes shapes {};
+    for (const int id : on)
+        shapes[size_t(Output::sectionOf(id) - 1)][size_t(Output::numberOf(id) - 1)] = 1;
+    const QString states = frameStateText(shapes);
+    QCOMPARE(wireFrame(states + CalculateHexCheckDigit(states)), wire);
+}
+
+void TestProtocol::toggle()
+{
+    QCOMPARE(toggledOutput(0)->shape, qint16(1));
+    QCOMPARE(toggledOutput(0)->backColor, Bgr::Green);
+    QCOMPARE(toggledOutput(1)->shape, qint16(0));
+    QCOMPARE(toggledOutput(1)->backColor, Bgr::Red);
+    QVERIFY(!toggledOutput(4)); // only 0 and 1 switch
+}
+
+QTEST_APPLESS_MAIN(TestProtocol)
+#include "tst_protocol.moc"
