@@ -23,6 +23,7 @@
 #include "longtextlabel.h"
 #include "look.h"
 #include "pictures.h"
+#include "sectionframe.h"
 #include "shapecontrol.h"
 
 namespace L = Form1Layout;
@@ -72,10 +73,7 @@ ShapeControl *indicator(QWidget *parent, const QString &name, Twips::Rect rect, 
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips::Rect rect)
 {
-    auto *f = place(new QGroupBox(caption, parent), QLatin1String(name), rect);
-    // Frames are opaque: they cover the diagnostic labels that lie beneath them.
-    f->setAutoFillBackground(true);
-    return f;
+    return place(new SectionFrame(caption, parent), QLatin1String(name), rect);
 }
 
 // Regional clock texts can be wider than the designed box ("12:05:09 PM"): the box grows
@@ -221,8 +219,6 @@ void Form1::buildControls()
     ui.Label13 = label(column, QStringLiteral("Label13"), L::Label13, QString());
     for (QLabel *clock : {ui.Label12, ui.Label13}) {
         clock->setAlignment(Qt::AlignCenter);
-        // Painting its own background spares the frame beneath a repaint every second.
-        clock->setAutoFillBackground(true);
         clock->setFont(Look::designFont(L::ClockPointSize, true));
         Look::setTextColour(clock, Bgr::DarkBlue);
     }
