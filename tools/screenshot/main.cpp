@@ -1,4 +1,4 @@
-// Renders the panel's windows to PNG files for the documentation, as the program draws
+// Renders the panel's two windows to PNG files for the documentation, as the program draws
 // them: korvan-screenshot <output-folder>
 #include <QApplication>
 #include <QDir>
@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "form1.h"
+#include "form2.h"
 
 int main(int argc, char *argv[])
 {
@@ -18,7 +19,10 @@ int main(int argc, char *argv[])
     form->show();
     // Let the clock tick once so the picture shows a running panel.
     QTimer::singleShot(1200, form, [form, folder] {
-        const bool saved = form->grab().save(folder.filePath(QStringLiteral("form1.png")));
+        Form2::showInstance();
+        const bool saved = form->grab().save(folder.filePath(QStringLiteral("form1.png")))
+            && Form2::instance()->grab().save(folder.filePath(QStringLiteral("form2.png")));
+        Form2::instance()->close();
         form->close();
         QCoreApplication::exit(saved ? 0 : 1);
     });
