@@ -347,15 +347,17 @@ void Form1::S_Click(int index)
     } catch (const std::exception &) {
         // The box runs its own event loop: watchdog ticks, the clock and socket events go
         // on being handled while the operator reads it. Only this window's input waits.
+        // Owned by the window, so a window destroyed meanwhile takes the box with it.
         QPointer<Form1> self(this);
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Korvan"),
-                        QStringLiteral("Brak połączenia ze sterownikiem...."), QMessageBox::Ok,
-                        this);
-        box.setObjectName(QStringLiteral("SendFailure"));
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
+        auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Korvan"),
+                                    QStringLiteral("Brak połączenia ze sterownikiem...."),
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("SendFailure"));
+        box->setTextFormat(Qt::PlainText);
+        box->exec();
         if (!self)
             return;
+        delete box;
         output->setShape(0);
         output->setBackColor(Bgr::Red);
     }

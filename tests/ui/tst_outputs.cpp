@@ -91,6 +91,16 @@ private Q_SLOTS:
         panel.press(13); // it reads off, so this press switches it on
         QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
     }
+
+    // The window may be destroyed while its failure box waits for the operator.
+    void windowGoneUnderBox()
+    {
+        QPointer<Form1> form = new Form1(0);
+        form->show();
+        QTimer::singleShot(100, [form] { delete form; });
+        form->controls().S[0][0]->click(); // returns once the box is gone with its window
+        QVERIFY(form.isNull());
+    }
 };
 
 QTEST_MAIN(TestOutputs)
