@@ -7,6 +7,8 @@
 #include <QScopeGuard>
 #include <QTcpSocket>
 
+#include <limits>
+
 #include "listener.h"
 #include "socketerror.h"
 
@@ -319,7 +321,8 @@ void Winsock::dispatch()
     } else if (std::holds_alternative<DataEvent>(event)) {
         m_dataEventQueued = false;
         if (!m_received.isEmpty())
-            Q_EMIT dataArrival(qint32(qMin<qsizetype>(m_received.size(), INT_MAX)));
+            Q_EMIT dataArrival(
+                qint32(qMin<qsizetype>(m_received.size(), std::numeric_limits<qint32>::max())));
     } else if (auto *error = std::get_if<ErrorEvent>(&event)) {
         Q_EMIT errorOccurred(*error);
     }
