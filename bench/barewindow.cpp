@@ -23,14 +23,7 @@ int main(int argc, char *argv[])
         std::printf("port 0\n");
         std::fflush(stdout);
         const int seconds = args.at(2).toInt();
-        const qint64 cpu0 = ProcStats::cpuTimeNs();
-        QTimer::singleShot(seconds * 1000, [cpu0, seconds] {
-            std::printf("cpu_ns %lld wall_ns %lld\n",
-                        static_cast<long long>(ProcStats::cpuTimeNs() - cpu0),
-                        static_cast<long long>(seconds) * 1000000000LL);
-            std::fflush(stdout);
-            QCoreApplication::exit(0);
-        });
+        ProcStats::reportIdleCpu(seconds);
     }
     return QApplication::exec();
 }

@@ -32,14 +32,7 @@ void measureIdle(Form1 *form, int seconds)
         static bool started = false;
         if (std::exchange(started, true))
             return;
-        const qint64 cpu0 = ProcStats::cpuTimeNs();
-        QTimer::singleShot(seconds * 1000, [cpu0, seconds] {
-            std::printf("cpu_ns %lld wall_ns %lld\n",
-                        static_cast<long long>(ProcStats::cpuTimeNs() - cpu0),
-                        static_cast<long long>(seconds) * 1000000000LL);
-            std::fflush(stdout);
-            QCoreApplication::exit(0);
-        });
+        ProcStats::reportIdleCpu(seconds);
     });
 }
 
