@@ -1,6 +1,5 @@
 // The baseline: a bare Qt window of the panel's size, measured like the panel.
 #include <QApplication>
-#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>

@@ -11,10 +11,9 @@ QString frameStateText(const OutputShapes &shapes)
     return text;
 }
 
-QByteArray wireFrame(const QString &frameText)
+QString wireFrame(const QString &frameText)
 {
-    // Frames are ASCII by construction; Latin-1 keeps one byte per character regardless.
-    return frameText.toLatin1() + "\r\n";
+    return frameText + QStringLiteral("\r\n");
 }
 
 std::optional<OutputToggle> toggledOutput(qint16 shape)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
 #include <array>
@@ -46,8 +45,9 @@ using OutputShapes = std::array<std::array<qint16, Output::PerSection>, Output::
 // The 24 state characters in frame order; each is the decimal text of the Shape value.
 QString frameStateText(const OutputShapes &shapes);
 
-// What the wire carries for a frame: its text, then CR LF.
-QByteArray wireFrame(const QString &frameText);
+// What is handed to the socket for a frame: its text, then CR LF. No stored value or
+// label holds the line end.
+QString wireFrame(const QString &frameText);
 
 // One press of an output button: the new Shape and BackColor for a state of 0 or 1,
 // nothing for any other state.

@@ -9,14 +9,6 @@ ErrorReporter::ErrorReporter(QWidget *window)
 {
 }
 
-int ErrorReporter::openReports() const
-{
-    int count = 0;
-    for (const auto &box : m_open)
-        count += box ? 1 : 0;
-    return count;
-}
-
 void ErrorReporter::report(const char *handler, const QString &description) noexcept
 {
     try {

@@ -33,9 +33,6 @@ public:
         }
     }
 
-    // Boxes on screen now; a burst of the same error shows one.
-    int openReports() const;
-
 Q_SIGNALS:
     void reported(const QString &handler, const QString &description);
 

@@ -343,7 +343,7 @@ void Form1::S_Click(int index)
     buildFrame();
 
     try {
-        ui.Winsock1->SendData(m.FrameText + QStringLiteral("\r\n"));
+        ui.Winsock1->SendData(wireFrame(m.FrameText));
     } catch (const std::exception &) {
         // The box runs its own event loop: watchdog ticks, the clock and socket events go
         // on being handled while the operator reads it. Only this window's input waits.

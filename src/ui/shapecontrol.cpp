@@ -12,8 +12,8 @@ ShapeControl::ShapeControl(QWidget *parent)
 
 void ShapeControl::updateOpaqueness()
 {
-    // A shape that covers its whole box repaints without its parent beneath it, which is
-    // most of the cost of a heartbeat or indicator change.
+    // A shape that covers its whole box repaints without the frame beneath it at every
+    // heartbeat or indicator change.
     const bool coversBox = m_shape == Rectangle || (m_shape == Square && width() == height());
     setAttribute(Qt::WA_OpaquePaintEvent, coversBox);
 }

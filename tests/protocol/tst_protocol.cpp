@@ -109,7 +109,7 @@ void TestProtocol::frames()
     for (const int id : on)
         shapes[size_t(Output::sectionOf(id) - 1)][size_t(Output::numberOf(id) - 1)] = 1;
     const QString states = frameStateText(shapes);
-    QCOMPARE(wireFrame(states + CalculateHexCheckDigit(states)), wire);
+    QCOMPARE(wireFrame(states + CalculateHexCheckDigit(states)).toLatin1(), wire);
 }
 
 void TestProtocol::toggle()
