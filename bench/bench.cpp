@@ -94,7 +94,7 @@ void waitConnected(Form1 &form)
 {
     QElapsedTimer waited;
     waited.start();
-    while (form.controls().Winsock1->State() != Winsock::sckConnected && waited.elapsed() < 5000)
+    while (form.controls().Winsock1->State() != SocketControl::sckConnected && waited.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
@@ -167,7 +167,7 @@ void measureInbound()
     {
         Form1 form(0);
         const quint16 port = startPanel(form);
-        Winsock *socket = form.controls().Winsock1;
+        SocketControl *socket = form.controls().Winsock1;
         // The socket's events are queued calls to it: the handler's time runs from that
         // call's delivery to the end of the panel's own slot, which runs first.
         Clock::time_point delivered;
@@ -186,7 +186,7 @@ void measureInbound()
             }
         } watch(&delivered);
         socket->installEventFilter(&watch);
-        QObject::connect(socket, &Winsock::dataArrival, &form, [&](qint32) {
+        QObject::connect(socket, &SocketControl::dataArrival, &form, [&](qint32) {
             handlerUs += micros(Clock::now() - delivered);
             ++arrivals;
             // Fully applied: the indicators show what this arrival said.

@@ -57,6 +57,11 @@ void check(const QString &text)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const auto bytes = reinterpret_cast<const char *>(data);

@@ -11,6 +11,11 @@
 #include "fuzzcheck.h"
 #include "inboundtext.h"
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));

@@ -54,16 +54,16 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     harness = new Harness;
     harness->form = new Form1(0);
     const Form1::Controls &ui = harness->form->controls();
-    QObject::connect(ui.Winsock1, &Winsock::dataArrival, [](qint32 bytesTotal) {
+    QObject::connect(ui.Winsock1, &SocketControl::dataArrival, [](qint32 bytesTotal) {
         harness->taken += bytesTotal;
         ++harness->arrivals;
     });
     ui.Command1->click();
-    FUZZ_CHECK(runUntil([&] { return ui.Winsock1->State() == Winsock::sckListening; }, 5000));
+    FUZZ_CHECK(runUntil([&] { return ui.Winsock1->State() == SocketControl::sckListening; }, 5000));
     harness->controller = new QTcpSocket;
     harness->controller->setProxy(QNetworkProxy::NoProxy);
     harness->controller->connectToHost(QHostAddress::LocalHost, quint16(ui.Winsock1->LocalPort()));
-    FUZZ_CHECK(runUntil([&] { return ui.Winsock1->State() == Winsock::sckConnected; }, 5000));
+    FUZZ_CHECK(runUntil([&] { return ui.Winsock1->State() == SocketControl::sckConnected; }, 5000));
     return 0;
 }
 
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     harness->controller->flush();
     FUZZ_CHECK(runUntil([&] { return harness->taken >= expected; }, 5000));
     FUZZ_CHECK(harness->taken == expected);
-    FUZZ_CHECK(ui.Winsock1->State() == Winsock::sckConnected);
+    FUZZ_CHECK(ui.Winsock1->State() == SocketControl::sckConnected);
 
     // TCP may split a send; the last arrival is what the window shows.
     const bool whole = harness->arrivals == arrivalsBefore + 1;

@@ -9,7 +9,8 @@
 #include <cstdio>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) __attribute__((weak));
+// Every target defines it, so the runner needs no weak symbol (which MSVC lacks).
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
 
 namespace {
 
@@ -30,8 +31,7 @@ bool runFile(const QString &path)
 
 int main(int argc, char **argv)
 {
-    if (LLVMFuzzerInitialize)
-        LLVMFuzzerInitialize(&argc, &argv);
+    LLVMFuzzerInitialize(&argc, &argv);
     int inputs = 0;
     bool ok = true;
     for (int i = 1; i < argc; ++i) {

@@ -117,7 +117,7 @@ Form1::Form1(quint16 listenPort, QWidget *parent)
     setFont(Look::designFont(8.25, false));
     setFixedSize(Twips::toPixels(L::ClientWidth, L::ClientHeight));
 
-    ui.Winsock1 = new Winsock(this);
+    ui.Winsock1 = new SocketControl(this);
     ui.Winsock1->setObjectName(QStringLiteral("Winsock1"));
     ui.Winsock1->setLocalPort(listenPort);
 
@@ -267,15 +267,15 @@ void Form1::connectHandlers()
             [this, errors] { errors->run("Timer1_Timer", [this] { Timer1_Timer(); }); });
     connect(ui.Timer2, &QTimer::timeout, this,
             [this, errors] { errors->run("Timer2_Timer", [this] { Timer2_Timer(); }); });
-    connect(ui.Winsock1, &Winsock::connectionRequest, this, [this, errors](qint32 requestID) {
+    connect(ui.Winsock1, &SocketControl::connectionRequest, this, [this, errors](qint32 requestID) {
         errors->run("Winsock1_ConnectionRequest",
                     [this, requestID] { Winsock1_ConnectionRequest(requestID); });
     });
-    connect(ui.Winsock1, &Winsock::dataArrival, this, [this, errors](qint32 bytesTotal) {
+    connect(ui.Winsock1, &SocketControl::dataArrival, this, [this, errors](qint32 bytesTotal) {
         errors->run("Winsock1_DataArrival",
                     [this, bytesTotal] { Winsock1_DataArrival(bytesTotal); });
     });
-    connect(ui.Winsock1, &Winsock::errorOccurred, this, [this, errors](Winsock::ErrorEvent &event) {
+    connect(ui.Winsock1, &SocketControl::errorOccurred, this, [this, errors](SocketControl::ErrorEvent &event) {
         errors->run("Winsock1_Error", [this, &event] { Winsock1_Error(event); });
     });
     connect(ui.Command10, &QAbstractButton::clicked, this,
@@ -380,19 +380,19 @@ void Form1::Timer1_Timer()
     }
     ui.Timer1->stop();
 
-    Winsock &socket = *ui.Winsock1;
+    SocketControl &socket = *ui.Winsock1;
     auto closable = [](qint16 s) {
-        return s == Winsock::sckClosed || s == Winsock::sckListening || s == Winsock::sckError;
+        return s == SocketControl::sckClosed || s == SocketControl::sckListening || s == SocketControl::sckError;
     };
     qint16 S = socket.State();
-    if (S == Winsock::sckClosed) {
+    if (S == SocketControl::sckClosed) {
         S = socket.State();
         if (closable(S))
             socket.Close();
         S = socket.State();
-        if (S == Winsock::sckClosed)
+        if (S == SocketControl::sckClosed)
             socket.Listen();
-    } else if (S == Winsock::sckError) {
+    } else if (S == SocketControl::sckError) {
         S = socket.State();
         if (closable(S))
             socket.Close();
@@ -412,7 +412,7 @@ void Form1::Timer2_Timer()
 void Form1::Winsock1_ConnectionRequest(qint32 requestID)
 {
     try {
-        if (ui.Winsock1->State() != Winsock::sckClosed)
+        if (ui.Winsock1->State() != SocketControl::sckClosed)
             ui.Winsock1->Close();
         ui.Winsock1->Accept(requestID);
         ui.Label3->setText(QString::number(requestID));
@@ -438,7 +438,7 @@ void Form1::Winsock1_DataArrival(qint32)
     }
 }
 
-void Form1::Winsock1_Error(Winsock::ErrorEvent &)
+void Form1::Winsock1_Error(SocketControl::ErrorEvent &)
 {
     ui.IP->setText(ui.Winsock1->RemoteHostIP());
 }

@@ -6,7 +6,7 @@
 
 #include "outputframe.h"
 #include "panelstate.h"
-#include "winsock.h"
+#include "socketcontrol.h"
 
 class ErrorReporter;
 class QButtonGroup;
@@ -43,11 +43,11 @@ public:
         std::array<QLabel *, 8> InputNumbers {};
         QButtonGroup *OutputButtons = nullptr;
         QTimer *Timer1 = nullptr, *Timer2 = nullptr;
-        Winsock *Winsock1 = nullptr;
+        SocketControl *Winsock1 = nullptr;
     };
 
     // listenPort is the socket's design value; tests may pass 0 for a system-picked port.
-    explicit Form1(quint16 listenPort = Winsock::DesignLocalPort, QWidget *parent = nullptr);
+    explicit Form1(quint16 listenPort = SocketControl::DesignLocalPort, QWidget *parent = nullptr);
     ~Form1() override;
 
     const Controls &controls() const { return ui; }
@@ -68,7 +68,7 @@ private:
     void Timer2_Timer();
     void Winsock1_ConnectionRequest(qint32 requestID);
     void Winsock1_DataArrival(qint32 bytesTotal);
-    void Winsock1_Error(Winsock::ErrorEvent &event);
+    void Winsock1_Error(SocketControl::ErrorEvent &event);
     void Command10_Click();
     void Command20_Click();
 

@@ -6,7 +6,7 @@
 #include "controllerpeer.h"
 #include "processfigures.h"
 #include "waituntil.h"
-#include "winsock.h"
+#include "socketcontrol.h"
 
 class TestStorm : public QObject
 {
@@ -23,20 +23,20 @@ private Q_SLOTS:
 void TestStorm::connectIdentifyDisconnect()
 {
     const int cycles = stressRun() ? 10000 : 1000;
-    Winsock socket;
+    SocketControl socket;
     socket.setLocalPort(0);
     int errors = 0;
     // Newest wins: closing first drops the connection before.
-    connect(&socket, &Winsock::connectionRequest, this, [&](qint32 requestID) {
+    connect(&socket, &SocketControl::connectionRequest, this, [&](qint32 requestID) {
         socket.Close();
         socket.Accept(requestID);
     });
     QString received;
-    connect(&socket, &Winsock::dataArrival, this, [&] {
+    connect(&socket, &SocketControl::dataArrival, this, [&] {
         socket.GetData(received);
         socket.SendData(QStringLiteral("OK\r\n"));
     });
-    connect(&socket, &Winsock::errorOccurred, this, [&] { ++errors; });
+    connect(&socket, &SocketControl::errorOccurred, this, [&] { ++errors; });
 
     enum Kind { Close, Reset, Silent, Simultaneous };
     const auto cycle = [&](Kind kind) {
@@ -56,14 +56,14 @@ void TestStorm::connectIdentifyDisconnect()
         // peer has had its answer.
         QVERIFY(waitUntil([&] {
             return std::ranges::count(peers, QTcpSocket::UnconnectedState, &QTcpSocket::state) == 2
-                && socket.State() == Winsock::sckConnected && socket.pendingRequestCount() == 0
+                && socket.State() == SocketControl::sckConnected && socket.pendingRequestCount() == 0
                 && (kind > Reset
                     || (peers[0].bytesAvailable() > 0 && received == QLatin1String("STEROWNIK")));
         }));
         for (QTcpSocket &peer : peers)
             peer.abort();
         // A reset is a fault (error state and an Error event, counted below); a close is not.
-        const qint16 end = kind == Reset ? Winsock::sckError : Winsock::sckClosed;
+        const qint16 end = kind == Reset ? SocketControl::sckError : SocketControl::sckClosed;
         QVERIFY(waitUntil([&] { return socket.State() == end; }));
     };
 

@@ -26,9 +26,9 @@ struct ConnectedPanel
     {
         form->show();
         QTest::mouseClick(ui().Command1, Qt::LeftButton);
-        return QTest::qWaitForWindowExposed(form.get()) && waitForSocketState(Winsock::sckListening)
+        return QTest::qWaitForWindowExposed(form.get()) && waitForSocketState(SocketControl::sckListening)
             && peer.connectTo(quint16(ui().Winsock1->LocalPort()), 10000)
-            && waitForSocketState(Winsock::sckConnected);
+            && waitForSocketState(SocketControl::sckConnected);
     }
 
     ShapeControl *output(int id) const { return ui().O[size_t(id / 10 - 1)][size_t(id % 10 - 1)]; }

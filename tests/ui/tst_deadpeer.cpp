@@ -69,7 +69,7 @@ void DeadPeerTest::vanishedControllerIsDetected()
     const Form1::Controls &c = form.controls();
     c.Command1->click();
     ControllerPeer controller;
-    QVERIFY(controller.connectTo(Winsock::DesignLocalPort));
+    QVERIFY(controller.connectTo(SocketControl::DesignLocalPort));
     controller.send("STEROWNIK");
     QTRY_COMPARE(c.Shape2->backColor(), Bgr::Green);
 
@@ -79,15 +79,15 @@ void DeadPeerTest::vanishedControllerIsDetected()
     dead.start();
     if (sendWhileDead)
         c.S[0][0]->click();
-    QTRY_VERIFY_WITH_TIMEOUT(c.Winsock1->State() != Winsock::sckConnected, 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(c.Winsock1->State() != SocketControl::sckConnected, 40000);
     qInfo("Vanished controller detected after %lld ms", dead.elapsed());
     QCOMPARE(c.Shape2->backColor(), Bgr::Green); // an error leaves the link colour alone
 
     // The controller comes back: the watchdog has cleared the error and listens.
     QCOMPARE(sh("ip link set lo up"), 0);
     controller.abort();
-    QVERIFY(controller.connectTo(Winsock::DesignLocalPort));
-    QTRY_COMPARE(c.Winsock1->State(), Winsock::sckConnected);
+    QVERIFY(controller.connectTo(SocketControl::DesignLocalPort));
+    QTRY_COMPARE(c.Winsock1->State(), SocketControl::sckConnected);
 }
 
 QTEST_MAIN(DeadPeerTest)

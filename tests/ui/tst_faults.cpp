@@ -22,11 +22,11 @@ void TestFaults::controllerThatNeverReads()
     form.show();
     const Form1::Controls &ui = form.controls();
     ui.Command1->click();
-    QTRY_COMPARE(ui.Winsock1->State(), qint16(Winsock::sckListening));
+    QTRY_COMPARE(ui.Winsock1->State(), qint16(SocketControl::sckListening));
     ControllerPeer peer;
     peer.socket().setReadBufferSize(1); // takes one byte, then leaves everything in the kernel
     QVERIFY(peer.connectTo(quint16(ui.Winsock1->LocalPort())));
-    QTRY_COMPARE(ui.Winsock1->State(), qint16(Winsock::sckConnected));
+    QTRY_COMPARE(ui.Winsock1->State(), qint16(SocketControl::sckConnected));
     const auto *connection = ui.Winsock1->findChild<QTcpSocket *>();
     QVERIFY(connection);
 

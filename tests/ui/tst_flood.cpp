@@ -29,11 +29,11 @@ void TestFlood::floodLeavesPressesFlowing()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const Form1::Controls &ui = form.controls();
     ui.Command1->click();
-    QTRY_COMPARE_WITH_TIMEOUT(ui.Winsock1->State(), qint16(Winsock::sckListening), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(ui.Winsock1->State(), qint16(SocketControl::sckListening), 3000);
     const auto port = quint16(ui.Winsock1->LocalPort());
     std::atomic<bool> identified = false, finished = false;
     std::atomic<qint64> taken = 0; // by the panel: the flood lasts until it has taken it all
-    connect(ui.Winsock1, &Winsock::dataArrival, this, [&](qint32 bytes) { taken += bytes; });
+    connect(ui.Winsock1, &SocketControl::dataArrival, this, [&](qint32 bytes) { taken += bytes; });
     qint64 flooded = 0, worstMs[2] = {0, 0}; // presses during the flood and after it
     int presses[2] = {0, 0};
 

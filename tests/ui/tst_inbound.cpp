@@ -64,7 +64,7 @@ private:
     }
 
     ConnectedPanel m_panel;
-    QSignalSpy m_arrivals {m_panel.ui().Winsock1, &Winsock::dataArrival};
+    QSignalSpy m_arrivals {m_panel.ui().Winsock1, &SocketControl::dataArrival};
 };
 
 QTEST_MAIN(TestInbound)

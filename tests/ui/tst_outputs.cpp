@@ -54,7 +54,7 @@ private Q_SLOTS:
         const Form1::Controls &ui = panel.ui();
         panel.form->show();
         QTest::mouseClick(ui.Command1, Qt::LeftButton);
-        QVERIFY(panel.waitForSocketState(Winsock::sckListening));
+        QVERIFY(panel.waitForSocketState(SocketControl::sckListening));
         const QString clockBefore = ui.Label12->text();
         const BgrColor heartbeatBefore = ui.Shape1->backColor();
         QString title, text;
@@ -64,9 +64,9 @@ private Q_SLOTS:
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box)
                 return;
-            if (panel.socketState() == Winsock::sckListening)
+            if (panel.socketState() == SocketControl::sckListening)
                 panel.peer.connectTo(quint16(ui.Winsock1->LocalPort()), 1000);
-            if (panel.socketState() == Winsock::sckConnected && !std::exchange(identified, true))
+            if (panel.socketState() == SocketControl::sckConnected && !std::exchange(identified, true))
                 panel.peer.send("STEROWNIK");
             if (!(ui.Shape2->backColor() == Bgr::Green && ui.Label12->text() != clockBefore
                   && ui.Shape1->backColor() != heartbeatBefore)

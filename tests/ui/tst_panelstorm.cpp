@@ -25,13 +25,13 @@ void TestPanelStorm::connectIdentifyDisconnect()
     const int cycles = stressRun() ? 300 : 60;
     Form1 form(0);
     const Form1::Controls &ui = form.controls();
-    Winsock &socket = *ui.Winsock1;
+    SocketControl &socket = *ui.Winsock1;
     if (!stressRun())
         ui.Timer1->setInterval(50); // the everyday suite ticks faster than 500 ms
     QSignalSpy reports(form.errorReporter(), &ErrorReporter::reported);
     ui.Command1->click();
     const auto listening = [&] {
-        return socket.State() == Winsock::sckListening;
+        return socket.State() == SocketControl::sckListening;
     };
     const auto cycle = [&](int kind) {
         QVERIFY(waitUntil(listening, 10000));
@@ -42,7 +42,7 @@ void TestPanelStorm::connectIdentifyDisconnect()
             QVERIFY(peers[i].connectTo(quint16(socket.LocalPort())));
         }
         QVERIFY(waitUntil([&] {
-            return socket.State() == Winsock::sckConnected && socket.pendingRequestCount() == 0;
+            return socket.State() == SocketControl::sckConnected && socket.pendingRequestCount() == 0;
         }));
         if (kind < 2) {
             peers[0].send("STEROWNIK");
@@ -51,7 +51,7 @@ void TestPanelStorm::connectIdentifyDisconnect()
         }
         for (ControllerPeer &peer : peers)
             peer.abort();
-        QVERIFY(waitUntil([&] { return socket.State() != Winsock::sckConnected; }));
+        QVERIFY(waitUntil([&] { return socket.State() != SocketControl::sckConnected; }));
     };
 
     // Descriptors are counted once a first controller has come and gone.

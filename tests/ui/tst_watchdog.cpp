@@ -15,8 +15,8 @@
 namespace {
 
 constexpr int TickMs = 500, WaitMs = 3 * TickMs + 3000;
-constexpr qint16 Closed = Winsock::sckClosed, Listening = Winsock::sckListening;
-constexpr qint16 Connected = Winsock::sckConnected, Failed = Winsock::sckError;
+constexpr qint16 Closed = SocketControl::sckClosed, Listening = SocketControl::sckListening;
+constexpr qint16 Connected = SocketControl::sckConnected, Failed = SocketControl::sckError;
 
 // Qt's complaints about sockets, notifiers or objects mean the link misuses them.
 const QRegularExpression Misuse(QStringLiteral("Socket|QIODevice|QTcpServer|QObject::"));

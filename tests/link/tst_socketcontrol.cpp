@@ -9,7 +9,7 @@
 #include "controllerpeer.h"
 #include "nativesocket.h"
 #include "socketerror.h"
-#include "winsock.h"
+#include "socketcontrol.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ constexpr int InvalidOperation = SocketError::InvalidOperation;
 
 // The socket with what it raised, handling events as the panel does: a request is taken
 // (close, then accept) unless acceptRequests is off, data is collected.
-struct Panel : Winsock
+struct Panel : SocketControl
 {
     QList<qint32> requests;
     QList<ErrorEvent> errors;
@@ -28,15 +28,15 @@ struct Panel : Winsock
     explicit Panel(quint16 port = 0)
     {
         setLocalPort(port);
-        connect(this, &Winsock::connectionRequest, this, [this](qint32 id) {
+        connect(this, &SocketControl::connectionRequest, this, [this](qint32 id) {
             requests.append(id);
             if (acceptRequests) {
                 Close();
                 Accept(id);
             }
         });
-        connect(this, &Winsock::dataArrival, this, [this] { data += read(); });
-        connect(this, &Winsock::errorOccurred, this, [this](ErrorEvent &e) { errors.append(e); });
+        connect(this, &SocketControl::dataArrival, this, [this] { data += read(); });
+        connect(this, &SocketControl::errorOccurred, this, [this](ErrorEvent &e) { errors.append(e); });
     }
     quint16 port() const { return quint16(LocalPort()); }
     bool reaches(qint16 state)
@@ -71,7 +71,7 @@ SocketError fails(const std::function<void()> &operation)
 
 } // namespace
 
-class WinsockTest : public QObject
+class SocketControlTest : public QObject
 {
     Q_OBJECT
 
@@ -85,7 +85,7 @@ private Q_SLOTS:
     void handlerMayReopenSocket();
 };
 
-void WinsockTest::fullCycle()
+void SocketControlTest::fullCycle()
 {
     // A port another program holds: a clear refusal, then it works once freed.
     QTcpServer holder;
@@ -109,7 +109,7 @@ void WinsockTest::fullCycle()
     QCOMPARE(fails([&] { panel.Listen(); }).number(), InvalidOperation);
     QCOMPARE(fails([&] { panel.Accept(12345); }).number(), InvalidOperation);
     ControllerPeer peer, second, third;
-    QVERIFY(peer.connectTo(panel.port()) && panel.reaches(Winsock::sckConnected));
+    QVERIFY(peer.connectTo(panel.port()) && panel.reaches(SocketControl::sckConnected));
     // The listener is dual-stack, yet an IPv4 peer reads as a dotted address.
     QCOMPARE(panel.RemoteHostIP(), QStringLiteral("127.0.0.1"));
     QCOMPARE(fails([&] { panel.Listen(); }).number(), InvalidOperation);
@@ -139,7 +139,7 @@ void WinsockTest::fullCycle()
     QCOMPARE(panel.read(), QString());
 
     peer.close();
-    QVERIFY(panel.reaches(Winsock::sckClosed));
+    QVERIFY(panel.reaches(SocketControl::sckClosed));
 
     // Listening again; this controller speaks and leaves before its request is handled.
     panel.Listen();
@@ -147,36 +147,36 @@ void WinsockTest::fullCycle()
     second.send("STEROWNIK");
     second.close();
     QVERIFY(waitUntil([&] { return panel.data.endsWith(QLatin1String("STEROWNIK")); }));
-    QVERIFY(panel.reaches(Winsock::sckClosed));
+    QVERIFY(panel.reaches(SocketControl::sckClosed));
     QVERIFY(panel.errors.isEmpty());
 
     // A reset is an error that holds until closed; nothing else may be done meanwhile.
     panel.Listen();
-    QVERIFY(third.connectTo(panel.port()) && panel.reaches(Winsock::sckConnected));
+    QVERIFY(third.connectTo(panel.port()) && panel.reaches(SocketControl::sckConnected));
     panel.resetBy(third);
     // The kernel already holds the reset: a frame sent now is lost and must say so.
     QCOMPARE(fails([&] { panel.SendData(Frame); }).number(), int(SocketError::ConnectionReset));
     QVERIFY(waitUntil([&] { return panel.errors.size() == 1; }));
     QCOMPARE(panel.errors[0].Number, qint32(SocketError::ConnectionReset));
     QTest::qWait(50);
-    QCOMPARE(panel.State(), Winsock::sckError);
+    QCOMPARE(panel.State(), SocketControl::sckError);
     QCOMPARE(panel.errors.size(), 1);
     QCOMPARE(fails([&] { panel.Listen(); }).number(), InvalidOperation);
     QCOMPARE(fails([&] { panel.SendData(Frame); }).number(), int(SocketError::WrongState));
     panel.Close();
-    QCOMPARE(panel.State(), Winsock::sckClosed);
+    QCOMPARE(panel.State(), SocketControl::sckClosed);
 }
 
 // Hundreds of connections, each ending its own way, leave no descriptor behind.
-void WinsockTest::noDescriptorGrowth_data()
+void SocketControlTest::noDescriptorGrowth_data()
 {
     QTest::addColumn<int>("endState");
     QTest::newRow("request not accepted") << -1;
-    QTest::newRow("accepted, peer closes") << int(Winsock::sckClosed);
-    QTest::newRow("accepted, peer resets") << int(Winsock::sckError);
+    QTest::newRow("accepted, peer closes") << int(SocketControl::sckClosed);
+    QTest::newRow("accepted, peer resets") << int(SocketControl::sckError);
 }
 
-void WinsockTest::noDescriptorGrowth()
+void SocketControlTest::noDescriptorGrowth()
 {
     QFETCH(int, endState);
     constexpr int Cycles = 300;
@@ -191,11 +191,11 @@ void WinsockTest::noDescriptorGrowth()
             QVERIFY(peer.connectTo(panel.port()));
             QVERIFY(waitUntil([&] { return panel.requests.size() == i + 1; }));
             if (endState >= 0) // accepted: the peer ends it
-                endState == Winsock::sckClosed ? peer.close() : panel.resetBy(peer);
+                endState == SocketControl::sckClosed ? peer.close() : panel.resetBy(peer);
             QVERIFY(endState < 0 ? peer.waitForDisconnect() : panel.reaches(qint16(endState)));
         }
         QCOMPARE(panel.pendingRequestCount(), 0);
-        const int errors = endState == Winsock::sckError ? Cycles : 0;
+        const int errors = endState == SocketControl::sckError ? Cycles : 0;
         QVERIFY(waitUntil([&] { return panel.errors.size() == errors; }));
     }
     QTest::qWait(10); // let deferred deletes run
@@ -203,7 +203,7 @@ void WinsockTest::noDescriptorGrowth()
 }
 
 // Each handler closes and listens again inside its own event.
-void WinsockTest::handlerMayReopenSocket_data()
+void SocketControlTest::handlerMayReopenSocket_data()
 {
     QTest::addColumn<int>("event");
     QTest::newRow("ConnectionRequest") << 0;
@@ -211,7 +211,7 @@ void WinsockTest::handlerMayReopenSocket_data()
     QTest::newRow("Error") << 2;
 }
 
-void WinsockTest::handlerMayReopenSocket()
+void SocketControlTest::handlerMayReopenSocket()
 {
     QFETCH(int, event);
     Panel panel;
@@ -224,14 +224,14 @@ void WinsockTest::handlerMayReopenSocket()
         panel.Listen();
         ++handled;
     };
-    connect(&panel, &Winsock::connectionRequest, &panel, [&] { reopenIn(0); });
-    connect(&panel, &Winsock::dataArrival, &panel, [&] { reopenIn(1); });
-    connect(&panel, &Winsock::errorOccurred, &panel, [&] { reopenIn(2); });
+    connect(&panel, &SocketControl::connectionRequest, &panel, [&] { reopenIn(0); });
+    connect(&panel, &SocketControl::dataArrival, &panel, [&] { reopenIn(1); });
+    connect(&panel, &SocketControl::errorOccurred, &panel, [&] { reopenIn(2); });
     ControllerPeer peer, next;
     panel.Listen();
     QVERIFY(peer.connectTo(panel.port()));
     if (event > 0) {
-        QVERIFY(panel.reaches(Winsock::sckConnected));
+        QVERIFY(panel.reaches(SocketControl::sckConnected));
         event == 2 ? panel.resetBy(peer) : peer.send("STEROWNIK");
     }
     QVERIFY(waitUntil([&] { return handled == 1; }) && peer.waitForDisconnect());
@@ -239,5 +239,5 @@ void WinsockTest::handlerMayReopenSocket()
     QVERIFY(waitUntil([&] { return panel.requests.size() == 2; }));
 }
 
-QTEST_GUILESS_MAIN(WinsockTest)
-#include "tst_winsock.moc"
+QTEST_GUILESS_MAIN(SocketControlTest)
+#include "tst_socketcontrol.moc"

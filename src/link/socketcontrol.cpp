@@ -1,4 +1,4 @@
-#include "winsock.h"
+#include "socketcontrol.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -36,12 +36,12 @@ QString dottedAddress(const QHostAddress &address)
 
 } // namespace
 
-Winsock::Winsock(QObject *parent)
+SocketControl::SocketControl(QObject *parent)
     : QObject(parent)
 {
 }
 
-Winsock::~Winsock()
+SocketControl::~SocketControl()
 {
     dropListener();
     dropConnection();
@@ -49,7 +49,7 @@ Winsock::~Winsock()
         NativeSocket::close(descriptor);
 }
 
-void Winsock::Listen()
+void SocketControl::Listen()
 {
     if (m_state != sckClosed)
         throwWrongState("Listen", m_state);
@@ -76,14 +76,14 @@ void Winsock::Listen()
                                   .arg(reason));
         }
     }
-    connect(listener, &Listener::descriptorReady, this, &Winsock::onDescriptorReady);
-    connect(listener, &QTcpServer::acceptError, this, &Winsock::onListenerError);
+    connect(listener, &Listener::descriptorReady, this, &SocketControl::onDescriptorReady);
+    connect(listener, &QTcpServer::acceptError, this, &SocketControl::onListenerError);
     m_listener = listener;
     m_boundPort = listener->serverPort();
     m_state = sckListening;
 }
 
-void Winsock::Close()
+void SocketControl::Close()
 {
     dropListener();
     dropConnection();
@@ -91,7 +91,7 @@ void Winsock::Close()
     m_state = sckClosed;
 }
 
-void Winsock::Accept(qint32 requestID)
+void SocketControl::Accept(qint32 requestID)
 {
     if (m_state != sckClosed)
         throwWrongState("Accept", m_state);
@@ -119,16 +119,16 @@ void Winsock::Accept(qint32 requestID)
                                   KeepAliveProbes);
     m_watch = NativeSocket::duplicate(descriptor);
 
-    connect(connection, &QTcpSocket::readyRead, this, &Winsock::onReadyRead);
-    connect(connection, &QTcpSocket::errorOccurred, this, &Winsock::onConnectionEnded);
-    connect(connection, &QTcpSocket::disconnected, this, &Winsock::onConnectionEnded);
+    connect(connection, &QTcpSocket::readyRead, this, &SocketControl::onReadyRead);
+    connect(connection, &QTcpSocket::errorOccurred, this, &SocketControl::onConnectionEnded);
+    connect(connection, &QTcpSocket::disconnected, this, &SocketControl::onConnectionEnded);
     m_connection = connection;
     m_remoteHostIP = dottedAddress(connection->peerAddress());
     m_received.clear();
     m_state = sckConnected;
 }
 
-void Winsock::SendData(const QString &data)
+void SocketControl::SendData(const QString &data)
 {
     if (m_state != sckConnected || !m_connection) {
         throw SocketError(SocketError::WrongState,
@@ -154,13 +154,13 @@ void Winsock::SendData(const QString &data)
     }
 }
 
-void Winsock::GetData(QString &data)
+void SocketControl::GetData(QString &data)
 {
     data = QString::fromLatin1(m_received);
     m_received.clear();
 }
 
-QString Winsock::LocalIP() const
+QString SocketControl::LocalIP() const
 {
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &interface : interfaces) {
@@ -178,31 +178,31 @@ QString Winsock::LocalIP() const
     return QStringLiteral("127.0.0.1");
 }
 
-QString Winsock::LocalHostName() const
+QString SocketControl::LocalHostName() const
 {
     return QHostInfo::localHostName();
 }
 
-qint32 Winsock::LocalPort() const
+qint32 SocketControl::LocalPort() const
 {
     return m_localPort != 0 ? m_localPort : m_boundPort;
 }
 
-void Winsock::onDescriptorReady(qintptr descriptor)
+void SocketControl::onDescriptorReady(qintptr descriptor)
 {
     const auto requestID = qint32(descriptor);
     m_pending.insert(requestID, descriptor);
     post(RequestEvent {requestID});
 }
 
-void Winsock::onListenerError()
+void SocketControl::onListenerError()
 {
     const QString reason = m_listener ? m_listener->errorString() : QString();
     dropListener();
     enterError(SocketError::UnexpectedError, QStringLiteral("Błąd nasłuchu: %1").arg(reason));
 }
 
-void Winsock::onReadyRead()
+void SocketControl::onReadyRead()
 {
     if (!m_connection)
         return;
@@ -211,7 +211,7 @@ void Winsock::onReadyRead()
         post(DataEvent {});
 }
 
-void Winsock::onConnectionEnded()
+void SocketControl::onConnectionEnded()
 {
     if (!m_connection)
         return;
@@ -246,7 +246,7 @@ void Winsock::onConnectionEnded()
                QStringLiteral("Połączenie ze sterownikiem przerwane: %1").arg(reason));
 }
 
-void Winsock::enterError(int number, const QString &description)
+void SocketControl::enterError(int number, const QString &description)
 {
     m_state = sckError;
     ErrorEvent event;
@@ -257,7 +257,7 @@ void Winsock::enterError(int number, const QString &description)
     post(std::move(event));
 }
 
-void Winsock::dropListener()
+void SocketControl::dropListener()
 {
     if (!m_listener)
         return;
@@ -268,7 +268,7 @@ void Winsock::dropListener()
     m_listener = nullptr;
 }
 
-void Winsock::dropConnection()
+void SocketControl::dropConnection()
 {
     if (m_connection) {
         m_connection->disconnect(this);
@@ -280,7 +280,7 @@ void Winsock::dropConnection()
     m_watch = NativeSocket::Invalid;
 }
 
-void Winsock::post(Event event)
+void SocketControl::post(Event event)
 {
     if (std::holds_alternative<DataEvent>(event)) {
         if (m_dataEventQueued)
@@ -290,11 +290,11 @@ void Winsock::post(Event event)
     m_events.push_back(std::move(event));
     if (!m_dispatchPosted) {
         m_dispatchPosted = true;
-        QMetaObject::invokeMethod(this, &Winsock::dispatch, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &SocketControl::dispatch, Qt::QueuedConnection);
     }
 }
 
-void Winsock::dispatch()
+void SocketControl::dispatch()
 {
     m_dispatchPosted = false;
     // One event per turn of the event loop, like any other window event; the rest wait
@@ -305,7 +305,7 @@ void Winsock::dispatch()
     m_events.pop_front();
     if (!m_events.empty()) {
         m_dispatchPosted = true;
-        QMetaObject::invokeMethod(this, &Winsock::dispatch, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &SocketControl::dispatch, Qt::QueuedConnection);
     }
 
     if (auto *request = std::get_if<RequestEvent>(&event)) {

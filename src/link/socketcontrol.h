@@ -17,7 +17,7 @@ class QTcpSocket;
 // The panel's one TCP endpoint: it listens, then carries the accepted connection.
 // Its events are raised from a queued call, never from inside Qt's socket callbacks, so
 // a handler may close or reopen this very socket.
-class Winsock : public QObject
+class SocketControl : public QObject
 {
     Q_OBJECT
 
@@ -44,8 +44,8 @@ public:
 
     static constexpr quint16 DesignLocalPort = 6165;
 
-    explicit Winsock(QObject *parent = nullptr);
-    ~Winsock() override;
+    explicit SocketControl(QObject *parent = nullptr);
+    ~SocketControl() override;
 
     // Design-time setting; 0 lets the system pick a free port when listening.
     void setLocalPort(quint16 port) { m_localPort = port; }
@@ -68,7 +68,7 @@ public:
 Q_SIGNALS:
     void connectionRequest(qint32 requestID);
     void dataArrival(qint32 bytesTotal);
-    void errorOccurred(Winsock::ErrorEvent &event);
+    void errorOccurred(SocketControl::ErrorEvent &event);
 
 private:
     struct RequestEvent
