@@ -6,8 +6,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "announcementaccessible.h"
 #include "panelaccessible.h"
 #include "shapecontrol.h"
+#include "windowaccessible.h"
 
 namespace Accessibility {
 namespace {
@@ -31,25 +33,38 @@ QAccessibleInterface *panelFactory(const QString &className, QObject *object)
     // Plain widgets are "filler" to Qt; the two windows are a window and a dialog, so that
     // a screen reader reads the About window's texts when it opens.
     if (className == QLatin1String("Form1"))
-        return new QAccessibleWidget(widget, QAccessible::Window);
+        return new WindowAccessible(widget, QAccessible::Window);
     if (className == QLatin1String("Form2"))
-        return new QAccessibleWidget(widget, QAccessible::Dialog);
+        return new WindowAccessible(widget, QAccessible::Dialog);
     return nullptr;
+}
+
+// An interface made before the factory knew better (a caption set while the widget was
+// built raises an event) would keep answering for the widget: drop it, the factory makes
+// ours on the next query.
+template<typename Ours>
+void replaceCached(QObject *object)
+{
+    QAccessibleInterface *existing = QAccessible::queryAccessibleInterface(object);
+    if (existing && !dynamic_cast<Ours *>(existing))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(existing));
 }
 
 void describe(QWidget *widget, Description description)
 {
     described().insert(widget, std::move(description));
     QObject::connect(widget, &QObject::destroyed, [widget] { described().remove(widget); });
-    // An interface made before this description (a caption set while the widget was built
-    // raises an event) would keep answering for the widget: drop it, the factory makes ours.
-    QAccessibleInterface *existing = QAccessible::queryAccessibleInterface(widget);
-    if (existing && !dynamic_cast<PanelAccessible *>(existing))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(existing));
+    replaceCached<PanelAccessible>(widget);
 }
 
-// The checked state changed, and with it the state's words in the description.
-void announceChecked(QObject *object)
+AnnouncementAccessible *announcements(QObject *announcer)
+{
+    return dynamic_cast<AnnouncementAccessible *>(QAccessible::queryAccessibleInterface(announcer));
+}
+
+// The checked state changed, and with it the state's words in the description. A control
+// away from the focus also says so through the window's announcements.
+void announceChecked(QObject *object, QObject *announcer = nullptr)
 {
     if (!QAccessible::isActive())
         return;
@@ -59,9 +74,26 @@ void announceChecked(QObject *object)
     QAccessible::updateAccessibility(&state);
     QAccessibleEvent description(object, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&description);
+
+    AnnouncementAccessible *notice = announcer ? announcements(announcer) : nullptr;
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(object);
+    if (!notice || !accessible)
+        return;
+    const QString change = accessible->text(QAccessible::Name) + QStringLiteral(": ")
+        + accessible->text(QAccessible::Description);
+    if (notice->add(change)) {
+        // Said once the handler is done, with whatever else it changed.
+        QMetaObject::invokeMethod(
+            announcer,
+            [announcer] {
+                if (AnnouncementAccessible *waiting = announcements(announcer))
+                    waiting->announce();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
-void describeSupervision(const Panel &panel)
+void describeSupervision(const Panel &panel, QObject *announcer)
 {
     describe(panel.heartbeat,
              {Kind::Supervision, QStringLiteral("Nadzór łącza"), QStringLiteral("działa"),
@@ -69,11 +101,11 @@ void describeSupervision(const Panel &panel)
     // Told when supervision starts or stops, never per tick: the colour steps mean nothing
     // heard. Queued, so the click's own handler has switched the watchdog first.
     auto reported = std::make_shared<bool>(panel.watchdog->isActive());
-    auto refresh = [heartbeat = panel.heartbeat, watchdog = panel.watchdog, reported] {
+    auto refresh = [heartbeat = panel.heartbeat, watchdog = panel.watchdog, reported, announcer] {
         if (watchdog->isActive() == *reported)
             return;
         *reported = watchdog->isActive();
-        announceChecked(heartbeat);
+        announceChecked(heartbeat, announcer);
     };
     for (QAbstractButton *button : {panel.start, panel.stop})
         QObject::connect(button, &QAbstractButton::clicked, panel.heartbeat, refresh,
@@ -89,6 +121,11 @@ void describePanel(const Panel &panel)
         return true;
     }();
     Q_UNUSED(installed);
+
+    QWidget *window = panel.link->window();
+    replaceCached<WindowAccessible>(window);
+    QObject *announcer = WindowAccessible::createAnnouncer(window);
+    QAccessible::registerAccessibleInterface(new AnnouncementAccessible(announcer));
 
     const QString on = QStringLiteral("włączone"), off = QStringLiteral("wyłączone");
     for (int s = 1; s <= Output::Sections; ++s) {
@@ -109,14 +146,14 @@ void describePanel(const Panel &panel)
         describe(input,
                  {Kind::Status, QStringLiteral("Wejście %1").arg(k), on, off, input, nullptr});
         QObject::connect(input, &ShapeControl::backColorChanged, input,
-                         [input] { announceChecked(input); });
+                         [input, announcer] { announceChecked(input, announcer); });
     }
     describe(panel.link,
              {Kind::Status, QStringLiteral("Połączenie ze sterownikiem"),
               QStringLiteral("nawiązane"), QStringLiteral("brak"), panel.link, nullptr});
     QObject::connect(panel.link, &ShapeControl::backColorChanged, panel.link,
-                     [link = panel.link] { announceChecked(link); });
-    describeSupervision(panel);
+                     [link = panel.link, announcer] { announceChecked(link, announcer); });
+    describeSupervision(panel, announcer);
 
     describe(panel.banner, {Kind::Banner, {}, {}, {}, nullptr, nullptr});
     for (QWidget *label : panel.covered) {

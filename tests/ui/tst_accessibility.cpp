@@ -64,6 +64,18 @@ QStringList eventsFrom(const QString &object)
     return types;
 }
 
+// What the window's announcements said, one entry per announcement.
+QStringList said(const Form1 &form)
+{
+    QStringList texts;
+    QObject *announcer = form.findChild<QObject *>(u"Announcements"_s);
+    for (const Recorded &r : std::as_const(recorded())) {
+        if (r.type == QAccessible::ObjectShow && r.object == u"Announcements"_s)
+            texts << QAccessible::queryAccessibleInterface(announcer)->text(QAccessible::Name);
+    }
+    return texts;
+}
+
 QAccessibleInterface *accessibleChild(const Form1 &form, const QString &name)
 {
     return QAccessible::queryAccessibleInterface(form.findChild<QWidget *>(name));
@@ -167,6 +179,12 @@ private Q_SLOTS:
         QAccessibleInterface *window = QAccessible::queryAccessibleInterface(&form);
         QCOMPARE(window->role(), QAccessible::Window);
         QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Korvan"));
+        // The announcements belong to the window's tree, last, with nothing to say yet.
+        QAccessibleInterface *last = window->child(window->childCount() - 1);
+        QCOMPARE(last->role(), QAccessible::Notification);
+        QCOMPARE(last->parent(), window);
+        QCOMPARE(window->indexOfChild(last), window->childCount() - 1);
+        QCOMPARE(last->text(QAccessible::Name), QString());
     }
 
     // Each action announces exactly the controls whose state it changed; the covered labels
@@ -176,17 +194,24 @@ private Q_SLOTS:
         QTest::addColumn<int>("output");
         QTest::addColumn<int>("presses");
         QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QStringList>("announced");
-        QTest::addColumn<QString>("heard"); // the last announced control's description
+        QTest::addColumn<QStringList>("toggled"); // whose checked state changed
+        QTest::addColumn<QString>("heard"); // the last toggled control's description
+        // Changes away from the focus are also said as one announcement; a pressed button
+        // has the focus and is heard through its state.
+        QTest::addColumn<QString>("announcement");
 
         QTest::newRow("switch on")
-            << 13 << 1 << QByteArray() << QStringList {u"S13"_s} << "włączone";
+            << 13 << 1 << QByteArray() << QStringList {u"S13"_s} << "włączone"
+            << "";
         QTest::newRow("switch off")
-            << 38 << 2 << QByteArray() << QStringList {u"S38"_s, u"S38"_s} << "wyłączone";
+            << 38 << 2 << QByteArray() << QStringList {u"S38"_s, u"S38"_s} << "wyłączone"
+            << "";
         QTest::newRow("identification")
-            << 0 << 0 << QByteArray("STEROWNIK") << QStringList {u"Shape2"_s} << "nawiązane";
+            << 0 << 0 << QByteArray("STEROWNIK") << QStringList {u"Shape2"_s} << "nawiązane"
+            << "Połączenie ze sterownikiem: nawiązane";
         QTest::newRow("inputs") << 0 << 0 << QByteArray("00000101")
-                                << QStringList {u"I1"_s, u"I3"_s} << "włączone";
+                                << QStringList {u"I1"_s, u"I3"_s} << "włączone"
+                                << "Wejście 1: włączone, Wejście 3: włączone";
     }
 
     void events()
@@ -194,8 +219,9 @@ private Q_SLOTS:
         QFETCH(int, output);
         QFETCH(int, presses);
         QFETCH(QByteArray, sent);
-        QFETCH(QStringList, announced);
+        QFETCH(QStringList, toggled);
         QFETCH(QString, heard);
+        QFETCH(QString, announcement);
 
         ConnectedPanel panel;
         QVERIFY(panel.startConnected());
@@ -215,11 +241,13 @@ private Q_SLOTS:
         // Let the heartbeat step at least once more before looking.
         QTRY_VERIFY_WITH_TIMEOUT(!heartbeat.isEmpty(), 10000);
 
-        QCOMPARE(checkedChanges(), announced);
-        QAccessibleInterface *last = accessibleChild(*panel.form, announced.last());
+        QCOMPARE(checkedChanges(), toggled);
+        QCOMPARE(said(*panel.form),
+                 announcement.isEmpty() ? QStringList() : QStringList {announcement});
+        QAccessibleInterface *last = accessibleChild(*panel.form, toggled.last());
         QCOMPARE(last->text(QAccessible::Description), heard);
         QCOMPARE(bool(last->state().checked), heard != QStringLiteral("wyłączone"));
-        for (const QString &control : announced)
+        for (const QString &control : toggled)
             QVERIFY(eventsFrom(control).contains(
                 QString::number(int(QAccessible::DescriptionChanged), 16)));
         for (const QString &quiet : Covered + QStringList {u"O13"_s, u"O38"_s, u"Shape1"_s})
@@ -247,12 +275,15 @@ private Q_SLOTS:
         QTest::mouseClick(ui.Command1, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(steps.size() >= 3, 10000);
         QCOMPARE(checkedChanges(), QStringList {u"Shape1"_s});
+        QCOMPARE(said(form), QStringList {u"Nadzór łącza: działa"_s});
         QVERIFY(bar->state().checked);
         QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Nadzór łącza"));
         QCOMPARE(bar->text(QAccessible::Description), QStringLiteral("działa"));
 
         QTest::mouseClick(ui.Command2, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(checkedChanges().size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(said(form).size(), 2, 10000);
+        QCOMPARE(said(form).last(), u"Nadzór łącza: zatrzymany"_s);
+        QCOMPARE(checkedChanges().size(), 2);
         QVERIFY(!bar->state().checked);
         QCOMPARE(bar->text(QAccessible::Description), QStringLiteral("zatrzymany"));
         for (const Recorded &r : std::as_const(recorded()))
