@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <memory>
+
 #include "announcementaccessible.h"
 #include "panelaccessible.h"
 #include "shapecontrol.h"
