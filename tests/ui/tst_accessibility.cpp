@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -26,6 +25,7 @@ struct Recorded
     QAccessible::Event type;
     QString object;
     QAccessible::State changed;
+    QString shownText; // what an object said as it showed
 };
 
 QList<Recorded> &recorded()
@@ -37,9 +37,11 @@ QList<Recorded> &recorded()
 void record(QAccessibleEvent *event)
 {
     QObject *object = event->object();
-    Recorded r {event->type(), object ? object->objectName() : QString(), {}};
+    Recorded r {event->type(), object ? object->objectName() : QString(), {}, {}};
     if (event->type() == QAccessible::StateChanged)
         r.changed = static_cast<QAccessibleStateChangeEvent *>(event)->changedStates();
+    if (event->type() == QAccessible::ObjectShow)
+        r.shownText = event->accessibleInterface()->text(QAccessible::Name);
     recorded().append(r);
 }
 
@@ -65,13 +67,12 @@ QStringList eventsFrom(const QString &object)
 }
 
 // What the window's announcements said, one entry per announcement.
-QStringList said(const Form1 &form)
+QStringList said()
 {
     QStringList texts;
-    QObject *announcer = form.findChild<QObject *>(u"Announcements"_s);
     for (const Recorded &r : std::as_const(recorded())) {
         if (r.type == QAccessible::ObjectShow && r.object == u"Announcements"_s)
-            texts << QAccessible::queryAccessibleInterface(announcer)->text(QAccessible::Name);
+            texts << r.shownText;
     }
     return texts;
 }
@@ -238,12 +239,12 @@ private Q_SLOTS:
             panel.peer.send(sent);
             QTRY_COMPARE_WITH_TIMEOUT(panel.ui().Label3->text(), QString::fromLatin1(sent), 10000);
         }
-        // Let the heartbeat step at least once more before looking.
+        // A heartbeat step is a later event: what the handlers queued has run by then, and
+        // a tick has passed that must say nothing.
         QTRY_VERIFY_WITH_TIMEOUT(!heartbeat.isEmpty(), 10000);
 
         QCOMPARE(checkedChanges(), toggled);
-        QCOMPARE(said(*panel.form),
-                 announcement.isEmpty() ? QStringList() : QStringList {announcement});
+        QCOMPARE(said(), announcement.isEmpty() ? QStringList() : QStringList {announcement});
         QAccessibleInterface *last = accessibleChild(*panel.form, toggled.last());
         QCOMPARE(last->text(QAccessible::Description), heard);
         QCOMPARE(bool(last->state().checked), heard != QStringLiteral("wyłączone"));
@@ -275,20 +276,19 @@ private Q_SLOTS:
         QTest::mouseClick(ui.Command1, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(steps.size() >= 3, 10000);
         QCOMPARE(checkedChanges(), QStringList {u"Shape1"_s});
-        QCOMPARE(said(form), QStringList {u"Nadzór łącza: działa"_s});
+        QCOMPARE(said(), QStringList {u"Nadzór łącza: działa"_s});
         QVERIFY(bar->state().checked);
         QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Nadzór łącza"));
         QCOMPARE(bar->text(QAccessible::Description), QStringLiteral("działa"));
 
         QTest::mouseClick(ui.Command2, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(said(form).size(), 2, 10000);
-        QCOMPARE(said(form).last(), u"Nadzór łącza: zatrzymany"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(said().size(), 2, 10000);
+        QCOMPARE(said().last(), u"Nadzór łącza: zatrzymany"_s);
         QCOMPARE(checkedChanges().size(), 2);
         QVERIFY(!bar->state().checked);
         QCOMPARE(bar->text(QAccessible::Description), QStringLiteral("zatrzymany"));
-        for (const Recorded &r : std::as_const(recorded()))
-            QVERIFY2(r.object != QStringLiteral("Shape1") || r.type != QAccessible::NameChanged,
-                     "renamed per tick");
+        QVERIFY(
+            !eventsFrom(u"Shape1"_s).contains(QString::number(int(QAccessible::NameChanged), 16)));
     }
 
     void aboutIsDialog()
