@@ -144,9 +144,6 @@ private Q_SLOTS:
                 << "" << QList<bool> {false, false, false, true, false};
         QTest::newRow("banner") << "Text1" << text << "Korvan v1.0"
                                 << "" << QList<bool> {false, false, true, false, false};
-        QTest::newRow("start button")
-            << "Command1" << int(QAccessible::Button) << "Rozpocznij nasłuch"
-            << "" << QList<bool> {false, false, false, false, true};
     }
 
     void roles()
