@@ -1,0 +1,7 @@
+#include <QTest>
+class TestStartup : public QObject
+{
+    Q_OBJECT
+};
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
