@@ -30,13 +30,15 @@ QString describe(const PanelSettings &settings, const QString &historyPath)
     for (const auto &[address, prefix] : settings.allowedPeers)
         allowed << address.toString() + QLatin1Char('/') + QString::number(prefix);
     return QStringLiteral("listening on %1 port %2, allowed: %3, dead peer after %4 s idle or "
-                          "%5 s unacknowledged, history in %6")
-        .arg(settings.listenAddress.toString())
+                          "%5 s unacknowledged, history in %6, settings files %7 and %8")
+        .arg(settings.listenAddress == QHostAddress(QHostAddress::Any)
+                 ? QStringLiteral("every address")
+                 : settings.listenAddress.toString())
         .arg(SocketControl::DesignLocalPort)
         .arg(allowed.isEmpty() ? QStringLiteral("anyone") : allowed.join(QStringLiteral(", ")))
         .arg(settings.idleSeconds)
         .arg(settings.unacknowledgedSeconds)
-        .arg(historyPath);
+        .arg(historyPath, PanelSettings::systemFile(), PanelSettings::userFile());
 }
 
 // A second start on a desktop also says so in a box; without a screen to show it on,
