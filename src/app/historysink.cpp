@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 
 #include "logtext.h"
@@ -12,6 +13,9 @@
 namespace {
 
 std::atomic<HistorySink *> installedSink {nullptr};
+
+// Lines are written together at most this long after the first of them is logged.
+constexpr std::chrono::milliseconds GatherTime {200};
 
 // After a failed write the disk is tried again this much later, not on every line.
 constexpr int RetrySeconds = 30;
@@ -83,8 +87,9 @@ QByteArray HistorySink::formatLine(const QDateTime &time, QtMsgType type, const 
                                    const QString &message)
 {
     // With its offset from UTC, so that lines read across a clock change stay in order.
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8() + ' ' + levelName(type) + ' '
-        + (category ? category : "default") + ": " + LogText::singleLine(message).toUtf8() + '\n';
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8() + ' '
+        + levelName(type) + ' ' + (category ? category : "default") + ": "
+        + LogText::singleLine(message).toUtf8() + '\n';
 }
 
 void HistorySink::append(QtMsgType type, const char *category, const QString &message)
@@ -98,6 +103,10 @@ void HistorySink::append(QtMsgType type, const char *category, const QString &me
         }
         m_queue.push_back(std::move(line));
         ++m_queuedCount;
+        // The writer gathers lines for a moment; waking it for each would cost the window a
+        // thread switch per line.
+        if (m_queue.size() != 1 && qsizetype(m_queue.size()) != m_options.queueLines / 2)
+            return;
     }
     m_wake.notify_one();
 }
@@ -106,6 +115,8 @@ void HistorySink::flush()
 {
     std::unique_lock lock(m_mutex);
     const quint64 target = m_queuedCount;
+    m_flushWanted = true;
+    m_wake.notify_one();
     m_written.wait(lock, [&] { return m_writtenCount >= target || m_stop; });
 }
 
@@ -114,6 +125,10 @@ void HistorySink::run()
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_stop || !m_queue.empty() || m_dropped > 0; });
+        m_wake.wait_for(lock, GatherTime, [this] {
+            return m_stop || m_flushWanted || qsizetype(m_queue.size()) >= m_options.queueLines / 2;
+        });
+        m_flushWanted = false;
         if (m_queue.empty() && m_dropped == 0 && m_stop)
             break;
         QByteArray batch;

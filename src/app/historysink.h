@@ -72,6 +72,7 @@ private:
     quint64 m_writtenCount = 0;
     quint64 m_dropped = 0;
     bool m_stop = false;
+    bool m_flushWanted = false;
 
     // Writer thread only.
     QFile m_file;
