@@ -254,11 +254,14 @@ void HistorySink::fail(const QString &reason)
         return;
     m_warned = true;
     // Once only: the panel goes on without its history until the disk takes it again.
-    toStderr(QStringLiteral("korvan: the history cannot be written to %1 (%2); the panel goes "
-                            "on and tries again every %3 s.\n")
-                 .arg(QDir::toNativeSeparators(m_options.path), reason)
-                 .arg(RetrySeconds)
-                 .toUtf8());
+    const QString warning = QStringLiteral("korvan: the history cannot be written to %1 (%2); "
+                                           "the panel goes on and tries again every %3 s.\n")
+                                .arg(QDir::toNativeSeparators(m_options.path), reason)
+                                .arg(RetrySeconds);
+    if (m_options.warn)
+        m_options.warn(warning);
+    else
+        toStderr(warning.toUtf8());
 }
 
 QString HistorySink::defaultPath()

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -27,6 +28,8 @@ public:
         bool copyToStderr = false;
         // Lines waiting for the writer; beyond this a flood is counted, not kept.
         qsizetype queueLines = 10000;
+        // Told once when the file cannot be written; standard error when not set.
+        std::function<void(const QString &)> warn;
     };
 
     explicit HistorySink(Options options);

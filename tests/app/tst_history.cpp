@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -45,7 +46,8 @@ class TestHistory : public QObject
 private Q_SLOTS:
     void rotationKeepsTheCap();
     void floodIsCountedNotQueued();
-    void unwritableFolder();
+    void unwritable_data();
+    void unwritable();
     void session();
 };
 
@@ -113,22 +115,41 @@ void TestHistory::floodIsCountedNotQueued()
     QCOMPARE(written + leftOut, 100000);
 }
 
-void TestHistory::unwritableFolder()
+void TestHistory::unwritable_data()
 {
+    QTest::addColumn<QString>("path");
+    // A file where the folder should be: no user, root included, can write there.
+    QTest::newRow("folder is a file") << QStringLiteral("blocker/history.log");
+    if (QFileInfo::exists(QStringLiteral("/dev/full")))
+        QTest::newRow("disk full") << QStringLiteral("/dev/full");
+}
+
+void TestHistory::unwritable()
+{
+    QFETCH(QString, path);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    // A file where the folder should be: no user, root included, can write there.
     QFile blocker(dir.filePath(QStringLiteral("blocker")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     HistorySink::Options options;
-    options.path = dir.filePath(QStringLiteral("blocker/history.log"));
-    HistorySink sink(options);
-    for (int i = 0; i < 100; ++i)
-        sink.append(QtInfoMsg, "korvan.test", QStringLiteral("lost"));
-    // The writer goes on taking lines; nothing waits for the disk.
-    sink.flush();
-    QVERIFY(!QFile::exists(options.path));
+    options.path = QDir(dir.path()).absoluteFilePath(path);
+    QStringList warnings;
+    options.warn = [&warnings](const QString &warning) {
+        warnings << warning;
+    };
+    {
+        HistorySink sink(options);
+        // Two bursts, each written before the next: one warning for both.
+        for (int burst = 0; burst < 2; ++burst) {
+            for (int i = 0; i < 100; ++i)
+                sink.append(QtInfoMsg, "korvan.test", QStringLiteral("lost"));
+            sink.flush();
+        }
+    }
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.constFirst().contains(QDir::toNativeSeparators(options.path)),
+             qPrintable(warnings.constFirst()));
 }
 
 // A whole session through the window, with a real controller on loopback sending hostile
