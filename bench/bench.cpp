@@ -36,6 +36,7 @@ constexpr int WarmUpPresses = 100;
 constexpr int ThroughputMs = 2000;
 constexpr int StartupRuns = 9;
 constexpr int IdleSeconds = 10;
+const QString WithoutHistory = QStringLiteral("korvan.*=false");
 
 double percentile(std::vector<double> values, double p)
 {
@@ -134,10 +135,7 @@ std::vector<double> panelPressLatencies()
 void measurePressLatency()
 {
     say(QStringLiteral("press -> frame latency (%1 presses)...").arg(Presses));
-    // Without the history: its lines are not even formatted.
-    QLoggingCategory::setFilterRules(QStringLiteral("korvan.*=false"));
     const std::vector<double> panel = panelPressLatencies();
-    QLoggingCategory::setFilterRules(QString());
 
     std::vector<double> base;
     {
@@ -176,7 +174,9 @@ void measurePressLatency()
     {
         HistorySink history(options);
         history.install();
+        QLoggingCategory::setFilterRules(QString());
         kept = panelPressLatencies();
+        QLoggingCategory::setFilterRules(WithoutHistory);
     }
     const double keptMed = percentile(kept, 0.5), keptP99 = percentile(kept, 0.99);
     addRow("press -> frame, median, history", keptMed, med, " us", 1,
@@ -391,6 +391,9 @@ int main(int argc, char *argv[])
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // The figures are the panel's without its history, as before it had one, unless a
+    // figure says otherwise: no line is even formatted.
+    QLoggingCategory::setFilterRules(WithoutHistory);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: korvan-bench PANEL-LAUNCHER BARE-WINDOW\n");
