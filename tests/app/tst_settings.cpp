@@ -6,8 +6,6 @@
 #include "commandline.h"
 #include "panelsettings.h"
 
-Q_DECLARE_METATYPE(CommandLine::Outcome)
-
 // Where the settings come from and what a fault in them says: read as the panel reads
 // them, without a window.
 class TestSettings : public QObject
@@ -16,8 +14,6 @@ class TestSettings : public QObject
 
 private Q_SLOTS:
     void init();
-    void outcome_data();
-    void outcome();
     void fault_data();
     void fault();
     void precedence_data();
@@ -54,36 +50,6 @@ void TestSettings::write(const QByteArray &system, const QByteArray &user)
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
-}
-
-void TestSettings::outcome_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<CommandLine::Outcome>("expected");
-    using O = CommandLine::Outcome;
-    const auto row = [](const char *name, QStringList args, O expected) {
-        QTest::newRow(name) << (QStringList {QStringLiteral("korvan")} + args) << expected;
-    };
-    row("no options", {}, O::Run);
-    row("--help", {QStringLiteral("--help")}, O::ShowHelp);
-    row("-h", {QStringLiteral("-h")}, O::ShowHelp);
-    row("--version", {QStringLiteral("--version")}, O::ShowVersion);
-    row("unknown option", {QStringLiteral("--bogus")}, O::UsageError);
-    row("--listen without its value", {QStringLiteral("--listen")}, O::UsageError);
-    row("stray argument", {QStringLiteral("6165")}, O::UsageError);
-    row("all options",
-        {QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--allow"),
-         QStringLiteral("10.0.0.0/8"), QStringLiteral("--log-file"), QStringLiteral("/tmp/h.log")},
-        O::Run);
-}
-
-void TestSettings::outcome()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(CommandLine::Outcome, expected);
-    CommandLine commandLine;
-    QCOMPARE(commandLine.parse(arguments), expected);
-    QCOMPARE(commandLine.errorText().isEmpty(), expected != CommandLine::Outcome::UsageError);
 }
 
 void TestSettings::fault_data()

@@ -132,6 +132,9 @@ void TestStartup::start_data()
     QTest::newRow("unknown option")
         << QStringList {QStringLiteral("--bogus")} << QStringList() << QByteArray() << 2
         << QByteArray() << QByteArrayList {"bogus", "Usage: korvan"};
+    QTest::newRow("stray argument")
+        << QStringList {QStringLiteral("6165")} << QStringList() << QByteArray() << 2
+        << QByteArray() << QByteArrayList {"6165", "Usage: korvan"};
     QTest::newRow("bad --allow value")
         << QStringList {QStringLiteral("--allow"), QStringLiteral("10.0.0.0/33")} << QStringList()
         << QByteArray() << 2 << QByteArray() << QByteArrayList {"--allow", "10.0.0.0/33"};
