@@ -128,6 +128,7 @@ int main(int argc, char *argv[])
     }
 
     auto *form = new Form1;
+    settings->applyTo(*form->controls().Winsock1);
     QObject::connect(&instance, &SingleInstance::showRequested, form, [form] {
         qCInfo(lcApp, "another start asked for the panel: its window comes to the front");
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);

@@ -5,6 +5,7 @@
 #include <QSettings>
 
 #include "commandline.h"
+#include "socketcontrol.h"
 
 namespace {
 
@@ -188,6 +189,13 @@ std::optional<PanelSettings> PanelSettings::load(const QString &systemPath, cons
         || !reader.readCommandLine(commandLine))
         return std::nullopt;
     return settings;
+}
+
+void PanelSettings::applyTo(SocketControl &socket) const
+{
+    socket.setListenAddress(listenAddress);
+    socket.setAllowedPeers(allowedPeers);
+    socket.setDeadPeerTimeouts(idleSeconds, unacknowledgedSeconds);
 }
 
 std::optional<QHostAddress> PanelSettings::parseAddress(const QString &text)

@@ -8,6 +8,7 @@
 #include <utility>
 
 class CommandLine;
+class SocketControl;
 
 // Who may connect and where the history goes: from the system-wide settings file, then the
 // user's file, then the command line, each winning over the one before it key by key.
@@ -38,6 +39,10 @@ struct PanelSettings
     // A missing file counts as empty. On a fault, returns nothing and fills *fault.
     static std::optional<PanelSettings> load(const QString &systemPath, const QString &userPath,
                                              const CommandLine &commandLine, Fault *fault);
+
+    // Before the window is shown: where the socket listens, whom it lets in, and when it
+    // gives a silent controller up.
+    void applyTo(SocketControl &socket) const;
 
     // "192.168.1.5" (one host) or "10.0.0.0/8", IPv4 or IPv6.
     static std::optional<Subnet> parseSubnet(const QString &text);

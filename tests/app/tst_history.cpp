@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include "controllerpeer.h"
 #include "form1.h"
 #include "historysink.h"
+#include "panelsettings.h"
 #include "shapecontrol.h"
 
 namespace {
@@ -153,7 +155,7 @@ void TestHistory::unwritable()
 }
 
 // A whole session through the window, with a real controller on loopback sending hostile
-// bytes: every event one line, every line inert.
+// bytes and a stranger refused: every event one line, every line inert.
 void TestHistory::session()
 {
     QTemporaryDir dir;
@@ -165,10 +167,21 @@ void TestHistory::session()
 
     auto form = std::make_unique<Form1>(0);
     const Form1::Controls &ui = form->controls();
+    // Only the controller's address may connect, as a settings file would say.
+    PanelSettings settings;
+    settings.allowedPeers = {*PanelSettings::parseSubnet(QStringLiteral("127.0.0.1"))};
+    settings.applyTo(*ui.Winsock1);
+    QSignalSpy refused(ui.Winsock1, &SocketControl::strangerRefused);
+    QVERIFY(refused.isValid());
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     ui.Command1->click();
     QVERIFY(QTest::qWaitFor([&] { return ui.Winsock1->State() == SocketControl::sckListening; }));
+    QTcpSocket stranger;
+    stranger.setProxy(QNetworkProxy::NoProxy);
+    QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+    stranger.connectToHost(QHostAddress::LocalHost, quint16(ui.Winsock1->LocalPort()));
+    QVERIFY(QTest::qWaitFor([&] { return refused.count() == 1; }));
     ControllerPeer peer;
     QVERIFY(peer.connectTo(quint16(ui.Winsock1->LocalPort())));
     QVERIFY(QTest::qWaitFor([&] { return ui.Winsock1->State() == SocketControl::sckConnected; }));
@@ -204,10 +217,14 @@ void TestHistory::session()
     const QByteArrayList lines = linesOf(options.path);
     const QList<QByteArray> expected = {
         "korvan.panel: supervision started",
+        "korvan.link: listening on",
+        "korvan.link: refused connection from 127.0.0.2",
+        "korvan.link: connection accepted from 127.0.0.1",
         "korvan.panel: controller 127.0.0.1 identified",
         "korvan.panel: inputs 00000001 from \"00000001\\x1b[2J\\x0d\\x0a2026-01-01T00:00:00 info "
         "x\\x00\\x7f\\x85\\x9b\\xff\\xc3\"",
         "korvan.panel: output O11 on, frame 000000010000000000000000F sent",
+        "korvan.link: connection ended:",
         "korvan.panel: output O12: frame 000000110000000000000000D not sent, output goes off",
         "korvan.panel: supervision stopped",
     };
