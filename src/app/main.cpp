@@ -114,9 +114,8 @@ int main(int argc, char *argv[])
     SingleInstance instance(SingleInstance::defaultFolder());
     switch (instance.claim()) {
     case SingleInstance::Claim::AlreadyRunning: {
-        const bool raised = instance.askRunningToShow();
-        qCInfo(lcApp, "a second start refused: the panel is already running");
-        tellAlreadyRunning(raised);
+        // The running panel writes this to the history: two writers would share its file.
+        tellAlreadyRunning(instance.askRunningToShow());
         return ExitStatus::AlreadyRunning;
     }
     case SingleInstance::Claim::Unavailable:
@@ -130,7 +129,7 @@ int main(int argc, char *argv[])
     auto *form = new Form1;
     settings->applyTo(*form->controls().Winsock1);
     QObject::connect(&instance, &SingleInstance::showRequested, form, [form] {
-        qCInfo(lcApp, "another start asked for the panel: its window comes to the front");
+        qCInfo(lcApp, "a second start refused; this panel's window comes to the front");
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
         form->show();
         form->raise();

@@ -228,7 +228,8 @@ void TestStartup::secondStartOfTheRealProgramAndAStaleLock()
     const Outcome second = run({}, environment());
     QCOMPARE(second.exitCode, 1);
     QVERIFY2(second.err.contains("Panel Korvan jest już uruchomiony"), second.err.constData());
-    QVERIFY(waitForHistory(firstHistory, "its window comes to the front"));
+    QVERIFY(waitForHistory(firstHistory,
+                           "a second start refused; this panel's window comes to the front"));
     QCOMPARE(first.state(), QProcess::Running);
 
     first.kill();
