@@ -32,7 +32,8 @@ QHostAddress peerAddress(Descriptor descriptor);
 
 // A peer that vanished without closing (cable pulled, power lost) turns into a socket
 // fault after about idleSeconds of silence (keepalive probes, idle + interval * count),
-// or unacknowledgedSeconds after a frame it did not acknowledge.
+// or unacknowledgedSeconds after a frame it did not acknowledge. A peer that stops reading
+// counts as gone too once its full window has held frames back that long.
 bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowledgedSeconds);
 
 // How the keepalive total is split: three probes, the first after the rest of the time.
