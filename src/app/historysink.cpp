@@ -126,7 +126,8 @@ void HistorySink::run()
     for (;;) {
         m_wake.wait(lock, [this] { return m_stop || !m_queue.empty() || m_dropped > 0; });
         m_wake.wait_for(lock, GatherTime, [this] {
-            return m_stop || m_flushWanted || qsizetype(m_queue.size()) >= m_options.queueLines / 2;
+            const bool halfFull = qsizetype(m_queue.size()) >= m_options.queueLines / 2;
+            return m_stop || m_flushWanted || halfFull;
         });
         m_flushWanted = false;
         if (m_queue.empty() && m_dropped == 0 && m_stop)

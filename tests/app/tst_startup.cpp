@@ -204,7 +204,8 @@ void TestStartup::secondStartKeepsTheFirstsController()
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 1);
     const QByteArray err = second.readAllStandardError();
-    QVERIFY2(err.contains("Panel Korvan jest już uruchomiony; jego okno przeniesiono na wierzch."),
+    QVERIFY2(err.contains("Panel Korvan jest już uruchomiony; jego okno przeniesiono na "
+                          "wierzch."),
              err.constData());
     QVERIFY(QTest::qWaitFor([&] { return shown.count() == 1; }));
 
