@@ -31,10 +31,12 @@ struct LabelDesign
 };
 constexpr LabelDesign Labels[] = {
     {"Label1", {120, 240, 4695, 975}, Style::Title, "Korvan"},
-    {"Label2", {1080, 1320, 3375, 255}, Style::Line, "Autor: Zespół Korvan"},
-    {"Label3", {1320, 1680, 2295, 255}, Style::Line, "Tel.: u integratora"},
-    {"Label4", {960, 2040, 3375, 255}, Style::Line, "E-mail: u integratora systemu"},
-    {"Label6", {1080, 2400, 3375, 255}, Style::Line, "WWW: w dokumentacji instalacji"},
+    // The author lines start at different places, set so that lines of these lengths stand
+    // centred one under the other.
+    {"Label2", {1080, 1320, 3375, 255}, Style::Line, "Autor: zespół projektu Korvan"},
+    {"Label3", {1320, 1680, 2295, 255}, Style::Line, "Telefon: w dokumentacji"},
+    {"Label4", {960, 2040, 3375, 255}, Style::Line, "E-mail: w dokumentacji instalacji"},
+    {"Label6", {1080, 2400, 3375, 255}, Style::Line, "WWW: w dokumentacji panelu"},
     {"Label5",
      {600, 3000, 3495, 615},
      Style::Notice,
