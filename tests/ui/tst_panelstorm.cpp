@@ -42,7 +42,8 @@ void TestPanelStorm::connectIdentifyDisconnect()
             QVERIFY(peers[i].connectTo(quint16(socket.LocalPort())));
         }
         QVERIFY(waitUntil([&] {
-            return socket.State() == SocketControl::sckConnected && socket.pendingRequestCount() == 0;
+            return socket.State() == SocketControl::sckConnected
+                && socket.pendingRequestCount() == 0;
         }));
         if (kind < 2) {
             peers[0].send("STEROWNIK");
