@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QWidget>
 
+const QString ErrorReporter::IntegratorPrefix = QStringLiteral("Dla integratora: zdarzenie ");
+
 ErrorReporter::ErrorReporter(QWidget *window)
     : QObject(window)
     , m_window(window)
@@ -30,9 +32,10 @@ void ErrorReporter::report(const QString &handler, const QString &description) n
                                     QMessageBox::Ok, m_window);
         box->setObjectName(QStringLiteral("UnexpectedError"));
         box->setTextFormat(Qt::PlainText);
-        box->setInformativeText(advice.consequence + u'\n' + advice.action);
-        // The handler's name means nothing to an operator; integrators find it here.
-        box->setDetailedText(QStringLiteral("Zdarzenie: ") + handler);
+        // The handler's name means nothing to an operator; it goes last, for integrators.
+        // Not as detailed text: its button would be the only English word in the panel.
+        box->setInformativeText(advice.consequence + u'\n' + advice.action + u"\n\n"
+                                + IntegratorPrefix + handler);
         box->setAttribute(Qt::WA_DeleteOnClose);
         // Non-modal: no nested event loop, so no half-finished handler can be re-entered.
         box->setWindowModality(Qt::NonModal);

@@ -26,6 +26,9 @@ public:
         QString action; // what to do about it
     };
 
+    // Begins the box's last line, which names the failed handler.
+    static const QString IntegratorPrefix;
+
     explicit ErrorReporter(QWidget *window);
 
     // Asked at each report, so the advice fits the state the failure left behind.

@@ -300,7 +300,9 @@ void WatchdogTest::failingListenStopsTickAndReports()
     QCOMPARE(box->windowTitle(), QStringLiteral("Korvan"));
     const QString port = QString::number(holder.serverPort());
     QVERIFY2(box->text().contains(port), qPrintable(box->text()));
-    const QString advice = box->informativeText();
+    QStringList lines = box->informativeText().split(u'\n');
+    QCOMPARE(lines.takeLast(), ErrorReporter::IntegratorPrefix + QStringLiteral("Timer1_Timer"));
+    const QString advice = lines.join(u'\n');
     for (const char *words : {"Nadzór łącza został wstrzymany", "„Zakończ nasłuch”",
                               "„Rozpocznij nasłuch”", "zajmuje port "}) {
         QVERIFY2(advice.contains(QString::fromUtf8(words)), qPrintable(advice));
@@ -308,7 +310,6 @@ void WatchdogTest::failingListenStopsTickAndReports()
     QVERIFY(advice.contains(port));
     for (const QString &text : {box->text(), advice})
         QVERIFY2(!text.contains(QStringLiteral("Timer1")), qPrintable(text));
-    QVERIFY(box->detailedText().contains(QStringLiteral("Timer1_Timer")));
 
     // The operator frees the port, stops and starts again.
     holder.close();
