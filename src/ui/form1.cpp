@@ -21,6 +21,7 @@
 #include "longtextlabel.h"
 #include "look.h"
 #include "pictures.h"
+#include "sectionframe.h"
 #include "shapecontrol.h"
 
 namespace L = Form1Layout;
@@ -80,10 +81,7 @@ ShapeControl *indicator(QWidget *parent, const QString &name, Twips::Rect rect, 
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips::Rect rect)
 {
-    auto *f = place(new QGroupBox(caption, parent), QLatin1String(name), rect);
-    // Opaque: it covers the diagnostic labels that lie beneath it.
-    f->setAutoFillBackground(true);
-    return f;
+    return place(new SectionFrame(caption, parent), QLatin1String(name), rect);
 }
 
 // The designed clock boxes are narrower than some regional texts ("12:05:09 PM") and
