@@ -6,7 +6,8 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := -G Ninja
 
 # iproute2: `make stress` plays a vanished controller by taking a private loopback down.
-PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev \
+# qt6-base-private-dev: the accessibility test switches Qt's accessibility on offscreen.
+PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-base-private-dev libgl-dev \
             fonts-dejavu-core xvfb xauth clang-14 libclang-rt-14-dev clang-format \
             dpkg-dev file iproute2
 

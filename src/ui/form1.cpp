@@ -115,7 +115,8 @@ Form1::Form1(quint16 listenPort, QWidget *parent)
     ui.Winsock1->setLocalPort(listenPort);
 
     buildControls();
-    Accessibility::describePanel(ui);
+    Accessibility::describePanel({ui.S, ui.O, ui.I, ui.Shape1, ui.Timer1, ui.Command1, ui.Command2,
+                                  ui.Shape2, ui.Text1, {ui.Label1, ui.Label2, ui.Label3}});
     connectHandlers();
 
     m_errors->run(QStringLiteral("Form_Load"), [this] { Form_Load(); });
@@ -264,6 +265,8 @@ void Form1::connectHandlers()
                      &Form1::Winsock1_DataArrival);
     e.connectHandler(ui.Winsock1, &SocketControl::errorOccurred, "Error", this,
                      &Form1::Winsock1_Error);
+    e.connectHandler(ui.Winsock1, &SocketControl::connectionEnded, "ConnectionEnded", this,
+                     &Form1::Winsock1_ConnectionEnded);
     e.connectHandler(ui.Command10, &QAbstractButton::clicked, "Click", this,
                      &Form1::Command10_Click);
     e.connectHandler(ui.Command20, &QAbstractButton::clicked, "Click", this,
@@ -438,9 +441,16 @@ void Form1::Winsock1_DataArrival(qint32)
     }
 }
 
-void Form1::Winsock1_Error(SocketControl::ErrorEvent &)
+void Form1::Winsock1_Error(qint32, const QString &)
 {
     ui.IP->setText(ui.Winsock1->RemoteHostIP());
+}
+
+// However the controller's connection ended, the link bar must not go on saying "linked";
+// it turns green again only when a controller identifies itself.
+void Form1::Winsock1_ConnectionEnded(SocketControl::Ending)
+{
+    ui.Shape2->setBackColor(Bgr::Red);
 }
 
 void Form1::Command10_Click()
