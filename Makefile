@@ -74,8 +74,12 @@ fuzz: deps
 package: build-release
 	cd $(BUILD)/release && cpack -G DEB
 
+# Pictures of the windows into the build folder; `make screenshot DOCS=1` renews docs/.
+SHOT_DIR := $(if $(DOCS),docs,$(BUILD)/screenshot)
 screenshot: build-release
-	QT_QPA_PLATFORM=offscreen $(BUILD)/release/bin/korvan-screenshot docs
+	mkdir -p $(SHOT_DIR)
+	QT_QPA_PLATFORM=offscreen $(BUILD)/release/bin/korvan-screenshot $(SHOT_DIR)
+	@echo "Pictures in $(SHOT_DIR)/"
 
 install: build-release
 	cmake --install $(BUILD)/release
