@@ -3,12 +3,10 @@
 
 #include "connectedpanel.h"
 
-// A controller that vanishes without closing (cable pulled, power lost) is noticed within
-// the aimed times (10 s idle, 5 s after an unacknowledged frame): the link bar turns red and
-// the watchdog listens again. Loopback loses nothing, so the test runs itself again in a
-// private network namespace where everything sent from the controller's 127.0.0.2 is
-// dropped. Needs `unshare`, `ip` and root or user namespaces; runs alone under `make
-// stress`, so it may hold the aims with a margin of 5 s.
+// A controller that vanishes without closing is noticed within the aimed times (10 s idle,
+// 5 s after an unacknowledged frame): the link bar turns red, the watchdog listens again.
+// Loopback loses nothing, so the test reruns itself in a private network namespace that
+// drops what the controller's 127.0.0.2 sends. Runs alone under `make stress` (margin 5 s).
 namespace {
 
 // Runs its arguments in a network namespace of its own (inside a user namespace unless
