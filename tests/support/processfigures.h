@@ -2,15 +2,14 @@
 
 #include <QFile>
 
-// A memory figure of this process in KiB from /proc/self/status ("VmHWM" is the peak,
-// "VmRSS" the resident size); -1 where not available.
+// A figure of this process in KiB from /proc/self/status ("VmHWM" peak, "VmRSS" resident);
+// -1 where not available.
 inline qint64 memoryKiB(const char *field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
     const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
+    for (const QByteArray &line :
+         status.open(QIODevice::ReadOnly) ? status.readAll().split('\n') : QByteArrayList()) {
         if (line.startsWith(prefix))
             return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
     }

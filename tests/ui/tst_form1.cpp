@@ -1,13 +1,12 @@
 #include <QGroupBox>
 #include <QHostInfo>
-#include <QLabel>
+#include <QPointer>
 #include <QScreen>
-#include <QTest>
 #include <QTimer>
-#include <QToolButton>
 
-#include "form1.h"
-#include "shapecontrol.h"
+#include "clocktext.h"
+#include "connectedpanel.h"
+#include "form2.h"
 
 class TestForm1 : public QObject
 {
@@ -23,15 +22,24 @@ private Q_SLOTS:
         QCOMPARE(ui.Port1->text(), QStringLiteral("Port: 6165"));
         for (const ShapeControl *shape : form.findChildren<ShapeControl *>())
             QVERIFY2(shape->backColor() == Bgr::Red, qPrintable(shape->objectName()));
-        QVERIFY(ui.Label12->text().isEmpty() && ui.Label13->text().isEmpty());
-        QVERIFY(ui.Command1->isEnabled() && !ui.Command2->isEnabled());
-        QVERIFY(!ui.Timer1->isActive() && ui.Timer2->isActive());
+        QVERIFY(!ui.Timer1->isActive() && ui.Timer2->isActive()); // nothing listens yet
+        QCOMPARE(ui.Winsock1->State(), SocketControl::sckClosed);
         QCOMPARE(ui.Label3->textFormat(), Qt::PlainText); // network text is never markup
-
-        // A fixed client area; the diagnostic labels lie beneath the frames, which cover
-        // them, and show in the gaps between frames.
         QCOMPARE(form.minimumSize(), QSize(552, 480));
         QCOMPARE(form.maximumSize(), QSize(552, 480));
+        // Each control in its container, with its caption.
+        for (const char *row :
+             {"Text1 Form1 Korvan v1.0", "Frame1 Form1 Sekcja Output1", "Frame5 Form1 Sekcja Input",
+              "S11 Frame1 1", "S35 Frame4 5", "Label11 Frame5 8",
+              "Command1 Frame2 Rozpocznij nasłuch", "Command2 Frame2 Zakończ nasłuch",
+              "Command10 Frame2 O programie...", "Command20 Frame2 Zakończ program"}) {
+            const QStringList words = QString::fromUtf8(row).split(u' ');
+            const QWidget *w = form.findChild<QWidget *>(words[0]);
+            QVERIFY2(w && w->parentWidget()->objectName() == words[1], row);
+            QCOMPARE(w->property(qobject_cast<const QGroupBox *>(w) ? "title" : "text").toString(),
+                     words.mid(2).join(u' '));
+        }
+        // The frames cover the diagnostic labels, which show in the gaps between them.
         const std::pair<QPoint, const char *> seen[] = {{{80, 412}, "Frame5"},
                                                         {{232, 336}, "Frame4"},
                                                         {{420, 336}, "Frame2"},
@@ -45,53 +53,20 @@ private Q_SLOTS:
         }
     }
 
-    void controls_data()
-    {
-        QTest::addColumn<QString>("container");
-        QTest::addColumn<QString>("caption");
-        const auto row = [](const char *name, const char *container, const char *caption) {
-            QTest::newRow(name) << QString::fromLatin1(container) << QString::fromUtf8(caption);
-        };
-        row("Text1", "Form1", "Korvan v1.0");
-        row("Frame1", "Form1", "Sekcja Output1");
-        row("Frame5", "Form1", "Sekcja Input");
-        row("Label2", "Form1", "Label2");
-        row("S11", "Frame1", "1");
-        row("O18", "Frame1", "");
-        row("S35", "Frame4", "5");
-        row("Label11", "Frame5", "8");
-        row("Command1", "Frame2", "Rozpocznij nasłuch");
-        row("Command2", "Frame2", "Zakończ nasłuch");
-        row("Command10", "Frame2", "O programie...");
-        row("Command20", "Frame2", "Zakończ program");
-    }
-
-    // Each control sits wholly inside its container and shows its caption.
-    void controls()
-    {
-        QFETCH(QString, container);
-        QFETCH(QString, caption);
-        Form1 form(0);
-        const QWidget *w = form.findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
-        QVERIFY(w);
-        QCOMPARE(w->parentWidget()->objectName(), container);
-        QVERIFY(w->parentWidget()->rect().contains(w->geometry()));
-        QCOMPARE(w->property(qobject_cast<const QGroupBox *>(w) ? "title" : "text").toString(),
-                 caption);
-    }
-
     // Command2 (while enabled), Command1, Command10, S11 … S38, Command20; a disabled
     // button is passed over.
     void tabOrder_data()
     {
         QTest::addColumn<bool>("started");
         QTest::addColumn<QString>("order");
-        const QString outputs = QStringLiteral("S11 S12 S13 S14 S15 S16 S17 S18 S21 S22 S23 S24 "
-                                               "S25 S26 S27 S28 S31 S32 S33 S34 S35 S36 S37 S38");
+        QString outputs;
+        for (const char section : {'1', '2', '3'})
+            for (const char output : {'1', '2', '3', '4', '5', '6', '7', '8'})
+                outputs += QStringLiteral(" S%1%2").arg(section).arg(output);
         QTest::newRow("at start-up")
-            << false << QStringLiteral("Command1 Command10 ") + outputs + u" Command20 Command1";
+            << false << u"Command1 Command10"_qs + outputs + u" Command20 Command1";
         QTest::newRow("supervising")
-            << true << QStringLiteral("Command2 Command10 ") + outputs + u" Command20 Command2";
+            << true << u"Command2 Command10"_qs + outputs + u" Command20 Command2";
     }
 
     void tabOrder()
@@ -125,6 +100,99 @@ private Q_SLOTS:
         if (form.frameGeometry() == form.geometry())
             QSKIP("this platform draws no window frame");
         QCOMPARE(form.frameGeometry().center(), form.screen()->availableGeometry().center());
+    }
+
+    // Long time formats as locales write them, with the zone wherever they put it.
+    void zoneLeftOut_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("zone after") << "HH:mm:ss t"
+                                    << "HH:mm:ss";
+        QTest::newRow("zone before") << "t HH:mm:ss"
+                                     << "HH:mm:ss";
+        QTest::newRow("after comma") << "h:mm:ss AP, t"
+                                     << "h:mm:ss AP";
+        QTest::newRow("quoted t kept") << "'kl'. HH:mm:ss tttt"
+                                       << "'kl'. HH:mm:ss";
+    }
+
+    void zoneLeftOut()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, expected);
+        QCOMPARE(ClockText::timeFormatWithoutZone(format), expected);
+    }
+
+    // Both labels stay empty until the clock's first tick fills both, each in a box that
+    // holds the whole text, descenders included.
+    void firstTickFillsBothLabels()
+    {
+        Form1 form(0);
+        const Form1::Controls &ui = form.controls();
+        QSignalSpy ticks(ui.Timer2, &QTimer::timeout);
+        QVERIFY(ticks.isValid() && ui.Timer2->isActive());
+        QVERIFY(ui.Label12->text().isEmpty() && ui.Label13->text().isEmpty());
+        QVERIFY(ticks.wait(10000));
+        const QTime now = QTime::currentTime();
+        QVERIFY2(ui.Label12->text() == ClockText::time(QLocale::system(), now)
+                     || ui.Label12->text() == ClockText::time(QLocale::system(), now.addSecs(-1)),
+                 qPrintable(ui.Label12->text()));
+        QCOMPARE(ui.Label13->text(), ClockText::date(QLocale::system(), QDate::currentDate()));
+        for (const QLabel *clock : {ui.Label12, ui.Label13}) {
+            const QFontMetrics metrics = clock->fontMetrics();
+            QVERIFY(clock->contentsRect().width() >= metrics.horizontalAdvance(clock->text()));
+            QVERIFY(clock->contentsRect().height() >= metrics.height());
+        }
+    }
+
+    // A second press shows no second window; closing unloads it, and the next showing
+    // starts fresh: centred again with its frame, focus on "Zamknij".
+    void oneAboutWindowReloadedFresh()
+    {
+        Form1 form(0);
+        form.controls().Command10->click();
+        form.controls().Command10->click();
+        Form2 *about = Form2::instance();
+        QCOMPARE(QApplication::topLevelWidgets().count(about), 1);
+        QVERIFY(about->isVisible() && !QApplication::activeModalWidget());
+        about->move(about->pos() + QPoint(137, 71));
+        about->controls().Command1->click();
+        QTRY_VERIFY(!about->isVisible() && !about->isLoaded());
+
+        form.controls().Command10->click();
+        QCOMPARE(about->focusWidget(), about->controls().Command1);
+        QCOMPARE(about->controls().Command1->text(), QStringLiteral("Zamknij"));
+        QVERIFY(about->frameGeometry() != about->geometry());
+        QCOMPARE(about->frameGeometry().center(), about->screen()->availableGeometry().center());
+        about->close();
+    }
+
+    // Exit with the About window open closes the connection without sending anything, and
+    // the program ends only when the About window closes too.
+    void exitWithAboutOpen()
+    {
+        ConnectedPanel panel;
+        QVERIFY(panel.startConnected());
+        panel.press(13); // an output on: exit must not switch it off
+        QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
+        QPointer<Form1> form = panel.form.release(); // closing deletes it
+        bool aboutOutlivedExit = false;
+        QTimer::singleShot(0, form, [&] {
+            form->controls().Command10->click();
+            form->controls().Command20->click();
+        });
+        QTimer::singleShot(300, qApp, [&] {
+            aboutOutlivedExit = form.isNull() && Form2::instance()->isVisible();
+            Form2::instance()->controls().Command1->click();
+        });
+        QTimer guard; // a hang fails instead of blocking the run
+        guard.callOnTimeout([] { QCoreApplication::exit(1); });
+        guard.start(20000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(aboutOutlivedExit);
+        QVERIFY(panel.peer.waitForDisconnect());
+        QCOMPARE(panel.peer.received(), QByteArray());
     }
 };
 

@@ -1,7 +1,3 @@
-#include <QLabel>
-#include <QSignalSpy>
-#include <QTest>
-
 #include "connectedpanel.h"
 
 class TestInbound : public QObject
@@ -45,9 +41,8 @@ private Q_SLOTS:
         QCOMPARE(ui.Label3->text(), QString::fromLatin1(text));
         QCOMPARE(ui.IP->text(), QStringLiteral("127.0.0.1"));
         QByteArray shown;
-        for (const ShapeControl *indicator :
-             {ui.I[0], ui.I[1], ui.I[2], ui.I[3], ui.I[4], ui.I[5], ui.I[6], ui.I[7], ui.Shape2}) {
-            const BgrColor c = indicator->backColor();
+        for (size_t i = 0; i <= ui.I.size(); ++i) {
+            const BgrColor c = (i < ui.I.size() ? ui.I[i] : ui.Shape2)->backColor();
             shown += c == Bgr::Green ? 'G' : c == Bgr::Red ? 'R' : '?';
         }
         QCOMPARE(shown, colours);

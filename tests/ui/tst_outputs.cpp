@@ -1,4 +1,3 @@
-#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -12,29 +11,26 @@ static const Ids AllOutputs {11, 12, 13, 14, 15, 16, 17, 18, 21, 22, 23, 24,
                              25, 26, 27, 28, 31, 32, 33, 34, 35, 36, 37, 38};
 
 // Watches for the application-modal box from inside its own event loop, lets `whileOpen`
-// look at the window, then closes it with its OK button.
+// look at the window, then closes it with its OK button once `whileOpen` says so.
 class BoxCloser
 {
 public:
     explicit BoxCloser(std::function<bool(QMessageBox *)> whileOpen)
-        : m_whileOpen(std::move(whileOpen))
     {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, whileOpen] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !m_whileOpen(box))
+            if (!box || !whileOpen(box))
                 return;
             m_timer.stop();
-            ++m_closed;
+            ++closed;
             box->button(QMessageBox::Ok)->click();
         });
         m_timer.start(5);
     }
-    int closed() const { return m_closed; }
+    int closed = 0;
 
 private:
-    std::function<bool(QMessageBox *)> m_whileOpen;
     QTimer m_timer;
-    int m_closed = 0;
 };
 
 class TestOutputs : public QObject
@@ -77,26 +73,23 @@ private Q_SLOTS:
     }
 
     // A press whose frame cannot go out: the critical box with one OK button while the
-    // output shows what the press made of it, then the output forced off, and only that
-    // output. The failed frame stays on the labels; nothing goes out for the forced off.
+    // output shows what the press made of it, then that output alone forced off. The failed
+    // frame stays on the labels; nothing goes out for the forced off.
     void failedPress_data()
     {
         QTest::addColumn<Ids>("before"); // switched on while the controller was there
-        QTest::addColumn<int>("pressed");
-        QTest::addColumn<QString>("failedFrame");
-        QTest::newRow("switch-on") << Ids {} << 13 << QStringLiteral("000001000000000000000000F");
-        QTest::newRow("switch-off")
-            << Ids {13} << 13 << QStringLiteral("0000000000000000000000000");
+        QTest::addColumn<QString>("failedFrame"); // S13 is pressed
+        QTest::newRow("switch-on") << Ids {} << QStringLiteral("000001000000000000000000F");
+        QTest::newRow("switch-off") << Ids {13} << QStringLiteral("0000000000000000000000000");
         QTest::newRow("switch-on, others on")
-            << Ids {18, 31} << 13 << QStringLiteral("100001000000000000000001C");
+            << Ids {18, 31} << QStringLiteral("100001000000000000000001C");
         QTest::newRow("switch-off, others on")
-            << Ids {18, 13, 31} << 13 << QStringLiteral("100000000000000000000001D");
+            << Ids {18, 13, 31} << QStringLiteral("100000000000000000000001D");
     }
 
     void failedPress()
     {
         QFETCH(Ids, before);
-        QFETCH(int, pressed);
         QFETCH(QString, failedFrame);
         ConnectedPanel panel;
         const Form1::Controls &ui = panel.ui();
@@ -107,63 +100,66 @@ private Q_SLOTS:
         panel.peer.close();
         QVERIFY(panel.waitForSocketState(SocketControl::sckListening));
 
-        const bool wasOn = before.count(pressed) % 2;
-        int shapeWhileOpen = -1;
-        bool othersWhileOpen = false;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QMessageBox::StandardButtons buttons;
-        QString title, text;
+        const auto othersAsBefore = [&] {
+            for (const int id : AllOutputs) {
+                const bool on = before.count(id) % 2;
+                if (id != 13
+                    && (panel.output(id)->shape() != on
+                        || panel.output(id)->backColor() != (on ? Bgr::Green : Bgr::Red)))
+                    return false;
+            }
+            return true;
+        };
+        QString seen;
         BoxCloser closer([&](QMessageBox *box) {
-            shapeWhileOpen = panel.output(pressed)->shape();
-            othersWhileOpen = othersAsBefore(panel, before, pressed);
-            icon = box->icon();
-            buttons = box->standardButtons();
-            title = box->windowTitle();
-            text = box->text();
+            seen = QStringLiteral("%1 %2 %3 %4 S13:%5 others:%6")
+                       .arg(box->icon())
+                       .arg(box->standardButtons().toInt())
+                       .arg(box->windowTitle(), box->text())
+                       .arg(panel.output(13)->shape())
+                       .arg(othersAsBefore());
             return true;
         });
-        panel.press(pressed); // returns once the box is closed
-
-        QCOMPARE(closer.closed(), 1);
-        QCOMPARE(icon, QMessageBox::Critical);
-        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QCOMPARE(title, QStringLiteral("Korvan"));
-        QCOMPARE(text, QStringLiteral("Brak połączenia ze sterownikiem...."));
-        QCOMPARE(shapeWhileOpen, wasOn ? 0 : 1); // forced off only after the box
-        QVERIFY(othersWhileOpen);
-        QCOMPARE(panel.output(pressed)->shape(), qint16(0));
-        QCOMPARE(panel.output(pressed)->backColor(), Bgr::Red);
-        QVERIFY(othersAsBefore(panel, before, pressed));
+        panel.press(13); // returns once the box is closed
+        QCOMPARE(closer.closed, 1);
+        // S13 shows the press (1 is on) while the box is open, and is forced off after it.
+        QCOMPARE(seen,
+                 QStringLiteral("%1 %2 Korvan Brak połączenia ze sterownikiem.... S13:%3 "
+                                "others:1")
+                     .arg(QMessageBox::Critical)
+                     .arg(QMessageBox::Ok)
+                     .arg(before.count(13) % 2 ? 0 : 1));
+        QCOMPARE(panel.output(13)->shape(), qint16(0));
+        QCOMPARE(panel.output(13)->backColor(), Bgr::Red);
+        QVERIFY(othersAsBefore());
         QCOMPARE(ui.Label2->text(), failedFrame);
         QCOMPARE(ui.Label1->text(), failedFrame.right(1));
 
         // The next controller's first line is the next press's frame: the forced switch-off
-        // sent nothing. The output reads off, so this press switches it on.
+        // sent nothing. S13 reads off, so this press switches it on.
         ControllerPeer next;
-        QVERIFY(next.connectTo(quint16(ui.Winsock1->LocalPort()), 10000));
+        QVERIFY(next.connectTo(panel.port(), 10000));
         QVERIFY(panel.waitForSocketState(SocketControl::sckConnected));
-        panel.press(pressed);
+        panel.press(13);
         QString expected = failedFrame.left(24);
-        expected[Output::framePosition(pressed / 10, pressed % 10) - 1] = u'1';
+        expected[5] = u'1';
         QCOMPARE(QString::fromLatin1(next.waitForLine().left(24)), expected);
     }
 
-    // While the box is open, the timers and the socket keep working: a controller is
-    // accepted and identified, the clock and heartbeat go on.
+    // Under the box the timers and the socket keep working: a controller is accepted and
+    // identified, the clock and heartbeat go on.
     void eventsGoOnUnderTheBox()
     {
         ConnectedPanel panel;
         const Form1::Controls &ui = panel.ui();
-        panel.form->show();
-        QTest::mouseClick(ui.Command1, Qt::LeftButton);
-        QVERIFY(panel.waitForSocketState(SocketControl::sckListening));
+        QVERIFY(panel.startListening());
         const QString clockBefore = ui.Label12->text();
         const BgrColor heartbeatBefore = ui.Shape1->backColor();
         bool identified = false;
         const QDeadlineTimer deadline(20000);
         BoxCloser closer([&](QMessageBox *) {
             if (panel.socketState() == SocketControl::sckListening)
-                panel.peer.connectTo(quint16(ui.Winsock1->LocalPort()), 1000);
+                panel.peer.connectTo(panel.port(), 1000);
             if (panel.socketState() == SocketControl::sckConnected
                 && !std::exchange(identified, true))
                 panel.peer.send("STEROWNIK");
@@ -173,7 +169,7 @@ private Q_SLOTS:
         });
         panel.press(13);
         QVERIFY2(!deadline.hasExpired(), "events stalled under the box");
-        QCOMPARE(closer.closed(), 1);
+        QCOMPARE(closer.closed, 1);
     }
 
     // The window may be destroyed while its failure box waits for the operator.
@@ -184,19 +180,6 @@ private Q_SLOTS:
         QTimer::singleShot(100, [form] { delete form; });
         form->controls().S[0][0]->click(); // returns once the box is gone with its window
         QVERIFY(form.isNull());
-    }
-
-private:
-    static bool othersAsBefore(const ConnectedPanel &panel, const Ids &before, int pressed)
-    {
-        for (const int id : AllOutputs) {
-            const bool on = before.count(id) % 2;
-            if (id != pressed
-                && (panel.output(id)->shape() != on
-                    || panel.output(id)->backColor() != (on ? Bgr::Green : Bgr::Red)))
-                return false;
-        }
-        return true;
     }
 };
 

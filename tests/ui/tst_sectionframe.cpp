@@ -1,4 +1,3 @@
-#include <QApplication>
 #include <QGroupBox>
 #include <QStyle>
 #include <QStyleFactory>
@@ -7,14 +6,15 @@
 #include <functional>
 #include <memory>
 
+#include "longtextlabel.h"
 #include "sectionframe.h"
 
 using Change = std::function<void(QGroupBox &)>;
 Q_DECLARE_METATYPE(Change)
 
-// A section frame draws from a kept picture: after each change that can alter its look it
-// must draw exactly what the style draws for a plain frame. `make test` runs this at the
-// display scales 1, 1.25 and 2.
+// The widgets that draw from kept work must draw exactly what Qt draws for the plain widget,
+// after each change that can alter their look. `make test` runs this at the display scales
+// 1, 1.25 and 2.
 class TestSectionFrame : public QObject
 {
     Q_OBJECT
@@ -24,8 +24,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<Change>("change");
         QTest::newRow("as built") << Change([](QGroupBox &) {});
-        QTest::newRow("caption") << Change(
-            [](QGroupBox &f) { f.setTitle(QStringLiteral("Wyjścia")); });
+        QTest::newRow("caption") << Change([](QGroupBox &f) { f.setTitle(u"Wyjścia"_qs); });
         QTest::newRow("size") << Change([](QGroupBox &f) { f.resize(240, 61); });
         QTest::newRow("font") << Change([](QGroupBox &f) {
             QFont font = f.font();
@@ -49,12 +48,44 @@ private Q_SLOTS:
         SectionFrame frame(QStringLiteral("Sekcja Output1"), nullptr);
         QGroupBox plain(QStringLiteral("Sekcja Output1"));
         plain.setAutoFillBackground(true);
-        for (QGroupBox *f : {static_cast<QGroupBox *>(&frame), &plain})
-            f->resize(353, 97);
+        frame.resize(353, 97);
+        plain.resize(353, 97);
         render(frame); // keeps its picture
         change(frame);
         change(plain);
         QCOMPARE(render(frame), render(plain));
+    }
+
+    void looksLikeQLabel_data()
+    {
+        QTest::addColumn<QString>("text");
+        // Numbered lines, each unlike its neighbours, so painting the wrong lines shows.
+        QString lines;
+        for (int i = 0; i < 401; ++i)
+            lines += QString::number(i * 7919) + u'\n';
+        QTest::newRow("one long line, Latin-1, NUL, markup")
+            << QString(lines).replace(u'\n', QStringLiteral("<b>\u00e9&amp;\0"));
+        QTest::newRow("even line count") << lines;
+        QTest::newRow("odd line count, CR LF") << lines.chopped(1).replace(u'\n', u"\r\n"_qs);
+    }
+
+    // A long text looks the same as in a plain QLabel, whatever the alignment, and stays
+    // whole: only the work behind painting it may differ.
+    void looksLikeQLabel()
+    {
+        QFETCH(QString, text);
+        LongTextLabel label(text);
+        QLabel reference(text);
+        reference.setTextFormat(Qt::PlainText);
+        label.resize(121, 25);
+        reference.resize(label.size());
+        for (const auto horizontal : {Qt::AlignLeft, Qt::AlignRight})
+            for (const auto vertical : {Qt::AlignTop, Qt::AlignVCenter, Qt::AlignBottom}) {
+                label.setAlignment(horizontal | vertical);
+                reference.setAlignment(horizontal | vertical);
+                QCOMPARE(label.grab().toImage(), reference.grab().toImage());
+            }
+        QCOMPARE(label.text(), text);
     }
 
 private:
