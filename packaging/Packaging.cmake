@@ -1,11 +1,6 @@
 # Installation and packages: the binary (installed by src/), the desktop entry and the
 # theme icons on Linux, and a Debian package through CPack.
 
-# The version lives in one place, shared with the program and its Windows resource.
-file(STRINGS ${PROJECT_SOURCE_DIR}/src/app/version.h korvan_version_line
-    REGEX "^#define KORVAN_VERSION_TEXT ")
-string(REGEX REPLACE ".*\"(.*)\".*" "\\1" KORVAN_VERSION_TEXT "${korvan_version_line}")
-
 add_subdirectory(tools/icon)
 
 if(UNIX AND NOT APPLE)

@@ -3,7 +3,7 @@
 
 #include "form1.h"
 #include "pictures.h"
-#include "version.h"
+#include "korvanversion.h"
 
 int main(int argc, char *argv[])
 {

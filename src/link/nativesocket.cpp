@@ -1,10 +1,31 @@
 // Operating-system socket calls, Linux and Windows. Keep all of them in this file.
+#ifdef _WIN32
+// SIO_TCP_INFO is declared for Windows 10 1703 and later only; on older systems the call
+// fails and ending() falls back.
+#    ifndef NTDDI_VERSION
+#        define NTDDI_VERSION 0x0A000003
+#    endif
+#endif
+
 #include "nativesocket.h"
 
 #ifdef Q_OS_WIN
-#    include <mstcpip.h>
 #    include <winsock2.h>
+#    include <mstcpip.h>
 #    include <ws2tcpip.h>
+// The TCP option numbers of ws2ipdef.h, missing from MinGW-w64's headers.
+#    ifndef TCP_KEEPALIVE
+#        define TCP_KEEPALIVE 3
+#    endif
+#    ifndef TCP_MAXRT
+#        define TCP_MAXRT 5
+#    endif
+#    ifndef TCP_KEEPCNT
+#        define TCP_KEEPCNT 16
+#    endif
+#    ifndef TCP_KEEPINTVL
+#        define TCP_KEEPINTVL 17
+#    endif
 #    ifndef TCP_KEEPIDLE
 #        define TCP_KEEPIDLE TCP_KEEPALIVE
 #    endif
@@ -36,16 +57,57 @@ void close(Descriptor descriptor)
         ::closesocket(SOCKET(descriptor));
 }
 
+namespace {
+
+bool isReset(int error)
+{
+    return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET
+        || error == WSAETIMEDOUT;
+}
+
+// Without the TCP state (Windows before 10 1703, Wine) the socket still tells: a peer's
+// FIN reads as end of data, a reset or timeout as an error, on every read after it.
+Ending endingFromRead(SOCKET s)
+{
+    int pending = 0;
+    int length = int(sizeof pending);
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&pending), &length) == 0
+        && pending != 0)
+        return isReset(pending) ? Ending::Fault : Ending::Unknown;
+    // Never block: a connection that has not ended yet has nothing to tell.
+    WSAPOLLFD poll {};
+    poll.fd = s;
+    poll.events = POLLRDNORM;
+    if (WSAPoll(&poll, 1, 0) != 1)
+        return Ending::Unknown;
+    char byte = 0;
+    const int got = recv(s, &byte, 1, MSG_PEEK);
+    if (got == 0)
+        return Ending::Orderly;
+    if (got == SOCKET_ERROR && isReset(WSAGetLastError()))
+        return Ending::Fault;
+    if (got == SOCKET_ERROR && (poll.revents & POLLERR) != 0)
+        return Ending::Fault;
+    return Ending::Unknown;
+}
+
+} // namespace
+
 Ending ending(Descriptor descriptor)
 {
+    const SOCKET s = SOCKET(descriptor);
     DWORD version = 0;
     TCP_INFO_v0 info {};
     DWORD returned = 0;
-    if (WSAIoctl(SOCKET(descriptor), SIO_TCP_INFO, &version, sizeof version, &info, sizeof info,
-                 &returned, nullptr, nullptr)
+    if (WSAIoctl(s, SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &returned,
+                 nullptr, nullptr)
         != 0)
-        return Ending::Unknown;
-    return info.State == TcpConnectionStateClosed ? Ending::Fault : Ending::Orderly;
+        return endingFromRead(s);
+    // As on Linux: a reset or timeout ends in Closed, a FIN leaves CloseWait while this
+    // descriptor stays open.
+    if (info.State == TCPSTATE_CLOSED)
+        return Ending::Fault;
+    return info.State == TCPSTATE_CLOSE_WAIT ? Ending::Orderly : Ending::Unknown;
 }
 
 bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds, int count)
