@@ -1,5 +1,6 @@
 # Installation and packages: the binary (installed by src/), the desktop entry and the
-# theme icons on Linux, and a Debian package through CPack.
+# theme icons on Linux, and a Debian package through CPack; the Windows installer is
+# described in windows/.
 
 add_subdirectory(tools/icon)
 
@@ -36,5 +37,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The design's font is a Windows one; DejaVu Sans is the stand-in with Polish letters.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/windows/WindowsPackage.cmake)
+endif()
 
 include(CPack)

@@ -65,28 +65,34 @@ bool isReset(int error)
         || error == WSAETIMEDOUT;
 }
 
-// Without the TCP state (Windows before 10 1703, Wine) the socket still tells: a peer's
-// FIN reads as end of data, a reset or timeout as an error, on every read after it.
-Ending endingFromRead(SOCKET s)
+// Without the TCP state (Windows before 10 1703, Wine) the socket itself tells: a reset or
+// timeout leaves an error condition and no peer address, a FIN leaves the peer and reads
+// as end of data. Wine answers a read after a consumed reset with end of data too, so the
+// read comes last.
+Ending endingWithoutTcpInfo(SOCKET s)
 {
     int pending = 0;
     int length = int(sizeof pending);
     if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&pending), &length) == 0
         && pending != 0)
         return isReset(pending) ? Ending::Fault : Ending::Unknown;
-    // Never block: a connection that has not ended yet has nothing to tell.
+    // Never block: a connection that has not ended has nothing to tell yet.
     WSAPOLLFD poll {};
     poll.fd = s;
     poll.events = POLLRDNORM;
     if (WSAPoll(&poll, 1, 0) != 1)
         return Ending::Unknown;
+    if ((poll.revents & POLLERR) != 0)
+        return Ending::Fault;
+    sockaddr_storage peer {};
+    int peerLength = int(sizeof peer);
+    if (getpeername(s, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0)
+        return WSAGetLastError() == WSAENOTCONN ? Ending::Fault : Ending::Unknown;
     char byte = 0;
     const int got = recv(s, &byte, 1, MSG_PEEK);
     if (got == 0)
         return Ending::Orderly;
     if (got == SOCKET_ERROR && isReset(WSAGetLastError()))
-        return Ending::Fault;
-    if (got == SOCKET_ERROR && (poll.revents & POLLERR) != 0)
         return Ending::Fault;
     return Ending::Unknown;
 }
@@ -102,7 +108,7 @@ Ending ending(Descriptor descriptor)
     if (WSAIoctl(s, SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &returned,
                  nullptr, nullptr)
         != 0)
-        return endingFromRead(s);
+        return endingWithoutTcpInfo(s);
     // As on Linux: a reset or timeout ends in Closed, a FIN leaves CloseWait while this
     // descriptor stays open.
     if (info.State == TCPSTATE_CLOSED)
@@ -113,27 +119,28 @@ Ending ending(Descriptor descriptor)
 bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds, int count)
 {
     const SOCKET s = SOCKET(descriptor);
-    const BOOL on = TRUE;
-    bool ok
-        = setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&on), sizeof on)
-        == 0;
+    auto set = [s](int level, int name, DWORD value) {
+        return setsockopt(s, level, name, reinterpret_cast<const char *>(&value), sizeof value)
+            == 0;
+    };
     const DWORD idle = DWORD(idleSeconds), interval = DWORD(intervalSeconds), probes = DWORD(count);
-    ok = ok
-        && setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, reinterpret_cast<const char *>(&idle),
-                      sizeof idle)
-            == 0;
-    ok = ok
-        && setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, reinterpret_cast<const char *>(&interval),
-                      sizeof interval)
-            == 0;
-    ok = ok
-        && setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char *>(&probes),
-                      sizeof probes)
-            == 0;
-    const DWORD maxRetransmit = idle + interval * probes;
-    setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&maxRetransmit),
-               sizeof maxRetransmit);
-    return ok;
+    if (!set(SOL_SOCKET, SO_KEEPALIVE, TRUE))
+        return false;
+    if (set(IPPROTO_TCP, TCP_KEEPIDLE, idle) && set(IPPROTO_TCP, TCP_KEEPINTVL, interval)
+        && set(IPPROTO_TCP, TCP_KEEPCNT, probes)) {
+        set(IPPROTO_TCP, TCP_MAXRT, idle + interval * probes);
+        return true;
+    }
+    // Windows before 10 1709 and Wine know only the older call: the same idle time and
+    // interval, with the system's own probe count (10).
+    tcp_keepalive values {};
+    values.onoff = 1;
+    values.keepalivetime = idle * 1000;
+    values.keepaliveinterval = interval * 1000;
+    DWORD returned = 0;
+    return WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+                    nullptr, nullptr)
+        == 0;
 }
 
 std::optional<KeepAlive> keepAlive(Descriptor descriptor)

@@ -53,7 +53,7 @@ fi
 echo "Qt $QT_VERSION for Windows is not cached yet: building it into $PREFIX" >&2
 echo "(about 20 minutes on 2 cores; log: $LOG)" >&2
 START=$(date +%s)
-: >"$LOG"
+echo "--- $(date -u +%Y-%m-%dT%H:%M:%SZ) start" >>"$LOG"
 
 missing=""
 for p in $PACKAGES; do
@@ -88,32 +88,40 @@ if [ -n "$missing" ]; then
         $missing >>"$LOG" 2>&1
 fi
 
-# Everything happens in a scratch folder and moves into place only when complete,
-# so an interrupted build leaves nothing that looks usable.
-WORK=$(mktemp -d "$CACHE/qt-build.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT INT TERM
+# The build happens in a folder of its own and the result moves into place only when
+# complete, so an interrupted build leaves nothing that looks usable; the next run
+# resumes it where it stopped.
+WORK=$CACHE/qt-$QT_VERSION-mingw64-$HASH.build
+mkdir -p "$WORK"
 cd "$WORK"
-# dpkg-source applies Debian's patch series while unpacking.
-apt-get source -qq "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev)" >>"$LOG" 2>&1 \
-    || apt-get source -qq qt6-base >>"$LOG" 2>&1
+if [ ! -f "$WORK/.source-ready" ]; then
+    find "$WORK" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
+    # dpkg-source applies Debian's patch series while unpacking.
+    apt-get source -qq "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev)" \
+        >>"$LOG" 2>&1 || apt-get source -qq qt6-base >>"$LOG" 2>&1
+    touch "$WORK/.source-ready"
+fi
 SRC=$(find "$WORK" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
 [ -n "$SRC" ] || { echo "apt-get source qt6-base produced no source tree (see $LOG)" >&2; exit 1; }
 if [ -f "$SRC/debian/patches/series" ]; then
     echo "Debian patches applied: $(grep -c . "$SRC/.pc/applied-patches" 2>/dev/null || echo 0)" \
         "of $(grep -vc '^#' "$SRC/debian/patches/series")" >>"$LOG"
 fi
+LAUNCHER=""
+command -v ccache >/dev/null && LAUNCHER="-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 
 T0=$(date +%s)
-# shellcheck disable=SC2086 # OPTIONS is a list of words
+# shellcheck disable=SC2086 # LAUNCHER and OPTIONS are lists of words
 nice -n 19 cmake -S "$SRC" -B "$WORK/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_INSTALL_PREFIX="$PREFIX" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    $OPTIONS >>"$LOG" 2>&1 || { echo "Qt configure failed (see $LOG)" >&2; exit 1; }
+    $LAUNCHER $OPTIONS >>"$LOG" 2>&1 || { echo "Qt configure failed (see $LOG)" >&2; exit 1; }
 T1=$(date +%s)
 nice -n 19 cmake --build "$WORK/build" -j "$JOBS" >>"$LOG" 2>&1 \
     || { echo "Qt build failed (see $LOG)" >&2; exit 1; }
 T2=$(date +%s)
+rm -rf "$WORK/stage"
 cmake --install "$WORK/build" --prefix "$WORK/stage" >>"$LOG" 2>&1
 END=$(date +%s)
 
@@ -127,6 +135,8 @@ END=$(date +%s)
 } >"$WORK/stage/.korvan-complete"
 rm -rf "$PREFIX"
 mv "$WORK/stage" "$PREFIX"
+cd "$CACHE"
+rm -rf "$WORK"
 echo "Qt for Windows ready in $((END - START)) s: $PREFIX" >&2
 cat "$PREFIX/.korvan-complete" >>"$LOG"
 echo "$PREFIX"
