@@ -12,10 +12,14 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY Korvan)
 set(CPACK_PACKAGE_EXECUTABLES korvan Korvan)
 if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
     set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+else()
+    set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
 endif()
 
 # The stub CPack uses by default is 32-bit and installs nothing on a 64-bit-only system.
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# CPack 3.25 replaces CPACK_NSIS_DEFINES and splits makensis arguments at blanks, so the
+# target rides on the compressor line, which comes before anything is compressed.
+set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_PACKAGE_NAME Korvan)
 set(CPACK_NSIS_DISPLAY_NAME "${KORVAN_VERSION_RECORD}")
