@@ -105,7 +105,7 @@ SRC=$(find "$WORK" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
 [ -n "$SRC" ] || { echo "apt-get source qt6-base produced no source tree (see $LOG)" >&2; exit 1; }
 if [ -f "$SRC/debian/patches/series" ]; then
     echo "Debian patches applied: $(grep -c . "$SRC/.pc/applied-patches" 2>/dev/null || echo 0)" \
-        "of $(grep -vc '^#' "$SRC/debian/patches/series")" >>"$LOG"
+        "of $(grep -Evc '^[[:space:]]*(#|$)' "$SRC/debian/patches/series")" >>"$LOG"
 fi
 LAUNCHER=""
 command -v ccache >/dev/null && LAUNCHER="-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
