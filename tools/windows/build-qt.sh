@@ -95,13 +95,13 @@ WORK=$CACHE/qt-$QT_VERSION-mingw64-$HASH.build
 mkdir -p "$WORK"
 cd "$WORK"
 if [ ! -f "$WORK/.source-ready" ]; then
-    find "$WORK" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
+    find -H "$WORK" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
     # dpkg-source applies Debian's patch series while unpacking.
     apt-get source -qq "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev)" \
         >>"$LOG" 2>&1 || apt-get source -qq qt6-base >>"$LOG" 2>&1
     touch "$WORK/.source-ready"
 fi
-SRC=$(find "$WORK" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
+SRC=$(find -H "$WORK" -maxdepth 1 -type d -name 'qt6-base-*' | head -n 1)
 [ -n "$SRC" ] || { echo "apt-get source qt6-base produced no source tree (see $LOG)" >&2; exit 1; }
 if [ -f "$SRC/debian/patches/series" ]; then
     echo "Debian patches applied: $(grep -c . "$SRC/.pc/applied-patches" 2>/dev/null || echo 0)" \
@@ -111,12 +111,16 @@ LAUNCHER=""
 command -v ccache >/dev/null && LAUNCHER="-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 
 T0=$(date +%s)
-# shellcheck disable=SC2086 # LAUNCHER and OPTIONS are lists of words
-nice -n 19 cmake -S "$SRC" -B "$WORK/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_INSTALL_PREFIX="$PREFIX" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    $LAUNCHER $OPTIONS >>"$LOG" 2>&1 || { echo "Qt configure failed (see $LOG)" >&2; exit 1; }
+# A build that was interrupted goes on where it stopped (the build re-runs CMake itself
+# when it must).
+if [ ! -f "$WORK/build/build.ninja" ]; then
+    # shellcheck disable=SC2086 # LAUNCHER and OPTIONS are lists of words
+    nice -n 19 cmake -S "$SRC" -B "$WORK/build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        $LAUNCHER $OPTIONS >>"$LOG" 2>&1 || { echo "Qt configure failed (see $LOG)" >&2; exit 1; }
+fi
 T1=$(date +%s)
 nice -n 19 cmake --build "$WORK/build" -j "$JOBS" >>"$LOG" 2>&1 \
     || { echo "Qt build failed (see $LOG)" >&2; exit 1; }
@@ -136,7 +140,7 @@ END=$(date +%s)
 rm -rf "$PREFIX"
 mv "$WORK/stage" "$PREFIX"
 cd "$CACHE"
-rm -rf "$WORK"
+rm -rf "$(readlink -f "$WORK")" "$WORK"
 echo "Qt for Windows ready in $((END - START)) s: $PREFIX" >&2
 cat "$PREFIX/.korvan-complete" >>"$LOG"
 echo "$PREFIX"
