@@ -59,7 +59,10 @@ if [ ! -f "$WINEPREFIX/.korvan-ready" ]; then
     "$WINESERVER" -w
     touch "$WINEPREFIX/.korvan-ready"
 fi
-# One server for the whole session, not one per program.
+# One server for the whole session, not one per program. Wine's own services start with
+# the first program and outlive it: start them here, away from the output pipes of the
+# programs to come (ctest would wait for those pipes to close).
 "$WINESERVER" -p
+"$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 export KORVAN_WINE_SESSION=1
 "$@"
