@@ -62,7 +62,7 @@ fi
 # One server for the whole session, not one per program. Wine's own services start with
 # the first program and outlive it: start them here, away from the output pipes of the
 # programs to come (ctest would wait for those pipes to close).
-"$WINESERVER" -p
+"$WINESERVER" -p </dev/null >/dev/null 2>&1
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 export KORVAN_WINE_SESSION=1
 "$@"
