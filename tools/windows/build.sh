@@ -35,7 +35,7 @@ fi
 QT=$("$ROOT/tools/windows/build-qt.sh" | tail -n 1)
 LAUNCHER=""
 command -v ccache >/dev/null && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
-export CCACHE_BASEDIR="$ROOT"
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
 
 # The end-to-end check drives the Windows panel with the Linux simulator.
 host_sim() {
