@@ -6,7 +6,8 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := -G Ninja
 
 # iproute2: `make stress` plays a vanished controller by taking a private loopback down.
-PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev \
+# qt6-base-private-dev: the accessibility test switches Qt's accessibility on offscreen.
+PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-base-private-dev libgl-dev \
             fonts-dejavu-core xvfb xauth clang-14 libclang-rt-14-dev clang-format \
             dpkg-dev file iproute2
 
@@ -73,8 +74,12 @@ fuzz: deps
 package: build-release
 	cd $(BUILD)/release && cpack -G DEB
 
+# Pictures of the windows into the build folder; `make screenshot DOCS=1` renews docs/.
+SHOT_DIR := $(if $(DOCS),docs,$(BUILD)/screenshot)
 screenshot: build-release
-	QT_QPA_PLATFORM=offscreen $(BUILD)/release/bin/korvan-screenshot docs
+	mkdir -p $(SHOT_DIR)
+	QT_QPA_PLATFORM=offscreen $(BUILD)/release/bin/korvan-screenshot $(SHOT_DIR)
+	@echo "Pictures in $(SHOT_DIR)/"
 
 install: build-release
 	cmake --install $(BUILD)/release
