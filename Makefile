@@ -89,3 +89,17 @@ format:
 
 clean:
 	rm -rf $(BUILD)
+
+# --- Windows: cross-built with MinGW-w64, tested and packaged under Wine -----------------
+# The logic lives in tools/windows/build.sh, which installs what it needs itself; the first
+# run also builds Qt for Windows into ~/.cache/korvan (docs/windows-build.md).
+.PHONY: windows windows-test windows-package
+
+windows:
+	BUILD=$(BUILD) JOBS=$(JOBS) tools/windows/build.sh build
+
+windows-test:
+	BUILD=$(BUILD) JOBS=$(JOBS) tools/windows/build.sh test
+
+windows-package:
+	BUILD=$(BUILD) JOBS=$(JOBS) tools/windows/build.sh package

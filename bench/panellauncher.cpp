@@ -10,6 +10,7 @@
 
 #include "firstshownprobe.h"
 #include "form1.h"
+#include "korvanversion.h"
 #include "procstats.h"
 #include "shapecontrol.h"
 
@@ -41,8 +42,8 @@ void measureIdle(Form1 *form, int seconds)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Korvan"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setApplicationName(QStringLiteral(KORVAN_PRODUCT_NAME));
+    QApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION_TEXT));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     const QStringList args = QCoreApplication::arguments();

@@ -1,10 +1,6 @@
 # Installation and packages: the binary (installed by src/), the desktop entry and the
-# theme icons on Linux, and a Debian package through CPack.
-
-# The version lives in one place, shared with the program and its Windows resource.
-file(STRINGS ${PROJECT_SOURCE_DIR}/src/app/version.h korvan_version_line
-    REGEX "^#define KORVAN_VERSION_TEXT ")
-string(REGEX REPLACE ".*\"(.*)\".*" "\\1" KORVAN_VERSION_TEXT "${korvan_version_line}")
+# theme icons on Linux, and a Debian package through CPack; the Windows installer is
+# described in windows/.
 
 add_subdirectory(tools/icon)
 
@@ -41,5 +37,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The design's font is a Windows one; DejaVu Sans is the stand-in with Polish letters.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/windows/WindowsPackage.cmake)
+endif()
 
 include(CPack)

@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "version.h"
+#include "korvanversion.h"
 
 namespace {
 const QString ListenOption = QStringLiteral("listen");

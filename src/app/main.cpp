@@ -10,10 +10,10 @@
 #include "form1.h"
 #include "graphicalsession.h"
 #include "historysink.h"
+#include "korvanversion.h"
 #include "panelsettings.h"
 #include "pictures.h"
 #include "singleinstance.h"
-#include "version.h"
 
 namespace {
 

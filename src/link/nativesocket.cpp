@@ -1,10 +1,31 @@
 // Operating-system socket calls, Linux and Windows. Keep all of them in this file.
+#ifdef _WIN32
+// SIO_TCP_INFO is declared for Windows 10 1703 and later only; on older systems the call
+// fails and ending() falls back.
+#    ifndef NTDDI_VERSION
+#        define NTDDI_VERSION 0x0A000003
+#    endif
+#endif
+
 #include "nativesocket.h"
 
 #ifdef Q_OS_WIN
-#    include <mstcpip.h>
 #    include <winsock2.h>
+#    include <mstcpip.h>
 #    include <ws2tcpip.h>
+// The TCP option numbers of ws2ipdef.h, missing from MinGW-w64's headers.
+#    ifndef TCP_KEEPALIVE
+#        define TCP_KEEPALIVE 3
+#    endif
+#    ifndef TCP_MAXRT
+#        define TCP_MAXRT 5
+#    endif
+#    ifndef TCP_KEEPCNT
+#        define TCP_KEEPCNT 16
+#    endif
+#    ifndef TCP_KEEPINTVL
+#        define TCP_KEEPINTVL 17
+#    endif
 #    ifndef TCP_KEEPIDLE
 #        define TCP_KEEPIDLE TCP_KEEPALIVE
 #    endif
@@ -36,44 +57,92 @@ void close(Descriptor descriptor)
         ::closesocket(SOCKET(descriptor));
 }
 
+namespace {
+
+bool isReset(int error)
+{
+    return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET
+        || error == WSAETIMEDOUT;
+}
+
+// Without the TCP state (Windows before 10 1703, Wine) the socket itself tells: a reset or
+// timeout leaves an error condition and no peer address, a FIN leaves the peer and reads
+// as end of data. Wine answers a read after a consumed reset with end of data too, so the
+// read comes last.
+Ending endingWithoutTcpInfo(SOCKET s)
+{
+    int pending = 0;
+    int length = int(sizeof pending);
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&pending), &length) == 0
+        && pending != 0)
+        return isReset(pending) ? Ending::Fault : Ending::Unknown;
+    // Never block: a connection that has not ended has nothing to tell yet.
+    WSAPOLLFD poll {};
+    poll.fd = s;
+    poll.events = POLLRDNORM;
+    if (WSAPoll(&poll, 1, 0) != 1)
+        return Ending::Unknown;
+    if ((poll.revents & POLLERR) != 0)
+        return Ending::Fault;
+    sockaddr_storage peer {};
+    int peerLength = int(sizeof peer);
+    if (getpeername(s, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0)
+        return WSAGetLastError() == WSAENOTCONN ? Ending::Fault : Ending::Unknown;
+    char byte = 0;
+    const int got = recv(s, &byte, 1, MSG_PEEK);
+    if (got == 0)
+        return Ending::Orderly;
+    if (got == SOCKET_ERROR && isReset(WSAGetLastError()))
+        return Ending::Fault;
+    return Ending::Unknown;
+}
+
+} // namespace
+
 Ending ending(Descriptor descriptor)
 {
+    const SOCKET s = SOCKET(descriptor);
     DWORD version = 0;
     TCP_INFO_v0 info {};
     DWORD returned = 0;
-    if (WSAIoctl(SOCKET(descriptor), SIO_TCP_INFO, &version, sizeof version, &info, sizeof info,
-                 &returned, nullptr, nullptr)
+    if (WSAIoctl(s, SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &returned,
+                 nullptr, nullptr)
         != 0)
-        return Ending::Unknown;
-    return info.State == TcpConnectionStateClosed ? Ending::Fault : Ending::Orderly;
+        return endingWithoutTcpInfo(s);
+    // As on Linux: a reset or timeout ends in Closed, a FIN leaves CloseWait while this
+    // descriptor stays open.
+    if (info.State == TCPSTATE_CLOSED)
+        return Ending::Fault;
+    return info.State == TCPSTATE_CLOSE_WAIT ? Ending::Orderly : Ending::Unknown;
 }
 
 bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowledgedSeconds)
 {
     const Probing probe = probing(idleSeconds);
     const SOCKET s = SOCKET(descriptor);
-    const BOOL on = TRUE;
-    bool ok
-        = setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&on), sizeof on)
-        == 0;
+    auto set = [s](int level, int name, DWORD value) {
+        return setsockopt(s, level, name, reinterpret_cast<const char *>(&value), sizeof value)
+            == 0;
+    };
     const DWORD idle = DWORD(probe.idleSeconds), interval = DWORD(probe.intervalSeconds),
                 probes = DWORD(probe.count);
-    ok = ok
-        && setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, reinterpret_cast<const char *>(&idle),
-                      sizeof idle)
-            == 0;
-    ok = ok
-        && setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, reinterpret_cast<const char *>(&interval),
-                      sizeof interval)
-            == 0;
-    ok = ok
-        && setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char *>(&probes),
-                      sizeof probes)
-            == 0;
-    const DWORD maxRetransmit = DWORD(unacknowledgedSeconds);
-    setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&maxRetransmit),
-               sizeof maxRetransmit);
-    return ok;
+    if (!set(SOL_SOCKET, SO_KEEPALIVE, TRUE))
+        return false;
+    if (set(IPPROTO_TCP, TCP_KEEPIDLE, idle) && set(IPPROTO_TCP, TCP_KEEPINTVL, interval)
+        && set(IPPROTO_TCP, TCP_KEEPCNT, probes)) {
+        set(IPPROTO_TCP, TCP_MAXRT, DWORD(unacknowledgedSeconds));
+        return true;
+    }
+    // Windows before 10 1709 and Wine know only the older call: the same idle time and
+    // interval, with the system's own probe count (10).
+    tcp_keepalive values {};
+    values.onoff = 1;
+    values.keepalivetime = idle * 1000;
+    values.keepaliveinterval = interval * 1000;
+    DWORD returned = 0;
+    return WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+                    nullptr, nullptr)
+        == 0;
 }
 
 std::optional<KeepAlive> keepAlive(Descriptor descriptor)

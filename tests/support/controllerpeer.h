@@ -60,9 +60,15 @@ private:
     QByteArray m_buffer;
 };
 
-// Descriptors this process holds (Linux lists them under /proc).
+// Descriptors this process holds (Linux lists them under /proc). Elsewhere there is no
+// such list: the count is 0 and the log says the check was left out.
 inline int openDescriptorCount()
 {
+#ifdef Q_OS_LINUX
     const QDir fds(QStringLiteral("/proc/self/fd"));
     return int(fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+#else
+    qWarning("Descriptor leak check left out: Linux only (/proc/self/fd).");
+    return 0;
+#endif
 }

@@ -1,0 +1,94 @@
+#!/bin/sh
+# The Windows build, cross-compiled here with MinGW-w64 and proven under Wine.
+#
+#   tools/windows/build.sh build     korvan.exe, korvan-sim.exe and their DLLs in
+#                                    $BUILD/windows/bin                 (make windows)
+#   tools/windows/build.sh test      the test suite under Wine, plus the end-to-end
+#                                    check of the panel                 (make windows-test)
+#   tools/windows/build.sh package   $BUILD/windows/korvan-setup.exe, installed, checked
+#                                    and uninstalled under Wine        (make windows-package)
+set -eu
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${BUILD:-build}
+case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
+OUT=$BUILD/windows
+HOST=$BUILD/windows-host
+JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+MODE=${1:-build}
+
+# What the cross build and its checks need besides what build-qt.sh installs.
+PACKAGES="cmake ninja-build g++ qt6-base-dev fonts-dejavu-core iproute2 util-linux
+wine wine64 fonts-wine nsis xvfb xauth xdotool imagemagick"
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
+        || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    echo "Installing:$missing"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+
+QT=$("$ROOT/tools/windows/build-qt.sh" | tail -n 1)
+LAUNCHER=""
+command -v ccache >/dev/null && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
+
+# The end-to-end check drives the Windows panel with the Linux simulator.
+host_sim() {
+    cmake -S "$ROOT" -B "$HOST" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DKORVAN_BUILD_TESTS=OFF $LAUNCHER >/dev/null
+    cmake --build "$HOST" -j "$JOBS" --target korvan-sim
+}
+
+configure() {
+    # shellcheck disable=SC2086 # LAUNCHER is empty or one word
+    cmake -S "$ROOT" -B "$OUT" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+        -DCMAKE_PREFIX_PATH="$QT" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DCMAKE_BUILD_TYPE=Release -DKORVAN_WERROR=ON -DKORVAN_BUILD_TESTS="$1" \
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/tools/windows/wine-run.sh" \
+        -DKORVAN_HOST_SIM="$HOST/bin/korvan-sim" \
+        $LAUNCHER >/dev/null
+}
+
+timed() { # label, command...
+    label=$1
+    shift
+    t0=$(date +%s)
+    "$@"
+    echo "$label: $(($(date +%s) - t0)) s"
+}
+
+case $MODE in
+build)
+    configure ON
+    timed "Windows build" cmake --build "$OUT" -j "$JOBS" \
+        --target korvan korvan-sim korvan-runtime
+    echo "Windows programs: $OUT/bin/korvan.exe, $OUT/bin/korvan-sim.exe"
+    ;;
+test)
+    host_sim
+    configure ON
+    timed "Windows build with tests" cmake --build "$OUT" -j "$JOBS"
+    timed "Windows tests under Wine" "$ROOT/tools/windows/wine-session.sh" "$OUT/wine" \
+        ctest --test-dir "$OUT" --output-on-failure -j "$JOBS" --timeout 600
+    ;;
+package)
+    host_sim
+    configure ON
+    cmake --build "$OUT" -j "$JOBS" --target korvan korvan-sim korvan-runtime
+    (cd "$OUT" && timed "Installer" cpack -G NSIS -C Release)
+    echo "installer: $OUT/korvan-setup.exe, $(du -k "$OUT/korvan-setup.exe" | cut -f1) KiB"
+    timed "Installer check under Wine" "$ROOT/tools/windows/check-package.sh" \
+        "$OUT/korvan-setup.exe" "$HOST/bin/korvan-sim" "$OUT/form1-windows-installed.png"
+    ;;
+*)
+    echo "usage: $0 build|test|package" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,92 @@
+#!/bin/sh
+# End-to-end check of the Windows panel: korvan.exe under Wine with the real windows
+# platform on Xvfb, driven by the Linux korvan-sim over loopback. The operator's clicks
+# are xdotool's, at the controls' design positions (twips / 15 at 96 dpi).
+#
+#   tools/windows/e2e.sh KORVAN_EXE LINUX_KORVAN_SIM SCREENSHOT_PNG
+#
+# Runs in a Wine session of its own (next to KORVAN_EXE's folder: wine-e2e/) unless
+# already inside one.
+set -eu
+HERE=$(cd "$(dirname "$0")" && pwd)
+[ $# -eq 3 ] || { echo "usage: $0 KORVAN_EXE LINUX_KORVAN_SIM SCREENSHOT_PNG" >&2; exit 2; }
+if [ -z "${KORVAN_WINE_SESSION:-}" ]; then
+    exec "$HERE/wine-session.sh" "$(dirname "$1")/../wine-e2e" "$0" "$@"
+fi
+KORVAN=$1
+SIM=$2
+SHOT=$3
+work=$(mktemp -d)
+panel=""
+sim=""
+finish() {
+    [ -n "$sim" ] && kill "$sim" 2>/dev/null
+    [ -n "$panel" ] && kill "$panel" 2>/dev/null
+    rm -rf "$work"
+}
+trap finish EXIT
+fail() {
+    echo "E2E FAILED: $*" >&2
+    for f in "$work"/*.log; do
+        [ -f "$f" ] && { echo "--- $(basename "$f")" >&2; cat "$f" >&2; }
+    done
+    exit 1
+}
+
+# The window's client area is 8280 x 7200 twips.
+CLIENT_W=552
+CLIENT_H=480
+
+/usr/lib/wine/wine64 "$KORVAN" >"$work/korvan.log" 2>&1 &
+panel=$!
+wid=$(timeout 120 xdotool search --sync --onlyvisible --name '^Korvan$' | head -n 1) \
+    || fail "the panel's window did not appear"
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+# Wine draws the frame itself when no window manager runs: the client area sits inside
+# the borders and below the caption.
+border=$(((WIDTH - CLIENT_W) / 2))
+top=$((HEIGHT - CLIENT_H - border))
+echo "window $wid: ${WIDTH}x${HEIGHT}, client area at ($border, $top)"
+
+click() { # x y in client pixels
+    xdotool mousemove --window "$wid" $(($1 + border)) $(($2 + top)) click 1
+}
+colour() { # x y in client pixels -> RRGGBB
+    import -window "$wid" "$work/now.png" 2>/dev/null
+    convert "$work/now.png" -format "%[hex:p{$(($1 + border)),$(($2 + top))}]" info: | cut -c1-6
+}
+wait_colour() { # x y RRGGBB what
+    i=0
+    while [ "$(colour "$1" "$2")" != "$3" ]; do
+        i=$((i + 1))
+        [ "$i" -lt 300 ] || fail "$4: still $(colour "$1" "$2") at ($1, $2), expected $3"
+        sleep 0.2
+    done
+    echo "ok: $4"
+}
+
+# Before the start button the socket is closed, so a controller cannot connect: the link
+# indicator Shape2 stays red.
+wait_colour 456 204 FF0000 "link indicator red at start-up"
+# Command1 "Rozpocznij nasłuch": Frame2 (5520, 120) + (360, 360), centre of 1935 x 855.
+click 456 60
+"$SIM" --send 00000001 --expect "00000100 00000000 00000000 F" --timeout 120 \
+    >"$work/sim.log" 2>&1 &
+sim=$!
+# Identification turns Shape2 green: Frame2 + (360, 2880), centre of 1935 x 135.
+wait_colour 456 204 00FF00 "controller identified (Shape2 green)"
+# "00000001" turns input 1 green: Frame5 (120, 5760) + I1 (240, 480), centre of 375 x 255.
+wait_colour 36 424 00FF00 "input 1 shown on (I1 green)"
+mkdir -p "$(dirname "$SHOT")"
+convert "$work/now.png" -crop "${CLIENT_W}x${CLIENT_H}+${border}+${top}" +repage "$SHOT"
+echo "screenshot: $SHOT"
+# S13, button "3" of "Sekcja Output1": Frame1 (120, 1200) + (1440, 840), centre of 495 x 375.
+click 120 148
+rc=0
+wait "$sim" || rc=$?
+sim=""
+cat "$work/sim.log"
+[ "$rc" -eq 0 ] || fail "korvan-sim exited with $rc"
+# O13 turned green: Frame1 + (1560, 480), centre of 255 x 255.
+wait_colour 120 120 00FF00 "output 3 of section 1 on (O13 green)"
+echo "E2E PASSED"
