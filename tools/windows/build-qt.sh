@@ -16,12 +16,14 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 # Only what the panel, the simulator and the tests need; Qt's own copies of the
 # third-party libraries, since Debian has no Windows builds of them.
 # tabletevent is off because Debian's tarball lacks the wintab headers it needs;
-# direct2d must stay on or the windows platform plugin does not link.
+# direct2d must stay on or the windows platform plugin does not link; dynamicgl must go
+# with opengl or the plugin's window code does not compile.
 OPTIONS="-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
 -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
 -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF
 -DFEATURE_xml=OFF -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF -DFEATURE_jpeg=OFF
 -DFEATURE_icu=OFF -DFEATURE_zstd=OFF -DFEATURE_openssl=OFF -DFEATURE_tabletevent=OFF
+-DFEATURE_dynamicgl=OFF
 -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF
 -DFEATURE_system_png=OFF -DFEATURE_system_freetype=OFF"
 HASH=$( (echo "$QT_VERSION"; echo "$OPTIONS"; cat "$TOOLCHAIN") | sha256sum | cut -c1-12)
