@@ -12,6 +12,7 @@
 #include "form1.h"
 #include "procstats.h"
 #include "shapecontrol.h"
+#include "version.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvan"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION_TEXT));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     const QStringList args = QCoreApplication::arguments();
