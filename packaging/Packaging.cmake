@@ -48,26 +48,20 @@ if(UNIX AND NOT APPLE)
 
     # The licence as Debian's machine-readable copyright file: each line indented, blank
     # lines as " .".
-    file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE korvan_license_lines)
-    set(KORVAN_LICENSE_PARAGRAPH)
-    foreach(line IN LISTS korvan_license_lines)
-        if(line STREQUAL "")
-            set(line ".")
-        endif()
-        string(APPEND KORVAN_LICENSE_PARAGRAPH " ${line}\n")
-    endforeach()
+    file(READ ${PROJECT_SOURCE_DIR}/LICENSE KORVAN_LICENSE_PARAGRAPH)
     string(STRIP "${KORVAN_LICENSE_PARAGRAPH}" KORVAN_LICENSE_PARAGRAPH)
-    set(KORVAN_LICENSE_PARAGRAPH " ${KORVAN_LICENSE_PARAGRAPH}")
+    string(REPLACE "\n\n" "\n.\n" KORVAN_LICENSE_PARAGRAPH "${KORVAN_LICENSE_PARAGRAPH}")
+    string(REPLACE "\n" "\n " KORVAN_LICENSE_PARAGRAPH " ${KORVAN_LICENSE_PARAGRAPH}")
     configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in
         ${PROJECT_BINARY_DIR}/doc/copyright @ONLY)
-    configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian.in
-        ${PROJECT_BINARY_DIR}/doc/changelog.Debian @ONLY)
-    set(korvan_changelog ${PROJECT_BINARY_DIR}/doc/compressed/changelog.Debian)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in
+        ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
+    set(korvan_changelog ${PROJECT_BINARY_DIR}/doc/compressed/changelog)
     add_custom_command(OUTPUT ${korvan_changelog}.gz
-        COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_BINARY_DIR}/doc/changelog.Debian
+        COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_BINARY_DIR}/doc/changelog
             ${korvan_changelog}
         COMMAND ${KORVAN_GZIP} -9nf ${korvan_changelog}
-        DEPENDS ${PROJECT_BINARY_DIR}/doc/changelog.Debian
+        DEPENDS ${PROJECT_BINARY_DIR}/doc/changelog
         VERBATIM)
     add_custom_target(korvan-changelog ALL DEPENDS ${korvan_changelog}.gz)
     install(FILES ${PROJECT_BINARY_DIR}/doc/copyright ${korvan_changelog}.gz
@@ -82,9 +76,10 @@ set(CPACK_PACKAGE_CONTACT ${KORVAN_MAINTAINER})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "operator panel for a network I/O controller")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Korvan listens on TCP port 6165 for a network I/O controller with 8 digital inputs\n\
-and 24 digital outputs, shows the inputs and lets the operator switch each output.\n\
-The package also holds korvan-sim, which plays the controller for commissioning.")
+    "Korvan listens on TCP port 6165 for a network I/O controller with 8 digital\n\
+inputs and 24 digital outputs, shows the inputs and lets the operator switch\n\
+each output. The package also holds korvan-sim, which plays the controller\n\
+for commissioning without hardware.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
