@@ -85,3 +85,6 @@ format:
 
 clean:
 	rm -rf build
+
+# The Windows cross-build targets (windows, windows-test, windows-package) follow as one
+# block; their logic lives in scripts.
