@@ -20,8 +20,8 @@ explain() {
     fi
 }
 explain "cycles survived" "cycles survived: controller connections opened and ended in \
-every way the table lists (clean close, reset, silent, simultaneous, never accepted); each \
-must leave the socket serving the next controller."
+each of the ways the test plays (a clean close, a reset, a silent peer and the like); \
+after every one the socket must serve the next controller."
 explain "descriptors" "descriptors before/after: open file descriptors of the test process \
 before and after the storm; more after would be a leaked socket."
 explain "peak memory\|peak [0-9]* KiB" "peak memory: the test process's highest resident \
