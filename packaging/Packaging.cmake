@@ -12,14 +12,10 @@ add_subdirectory(tools/icon)
 
 if(UNIX AND NOT APPLE)
     # The icon is the window's own drawing, rendered at build time for each theme size.
-    # Qt wants a private runtime folder even offscreen; without one it warns on every run.
-    set(korvan_runtime ${PROJECT_BINARY_DIR}/runtime)
-    file(MAKE_DIRECTORY ${korvan_runtime})
-    file(CHMOD ${korvan_runtime} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
     set(korvan_icons ${PROJECT_BINARY_DIR}/icons/hicolor)
     add_custom_command(OUTPUT ${korvan_icons}/256x256/apps/korvan.png
         COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
-            XDG_RUNTIME_DIR=${korvan_runtime}
+            XDG_RUNTIME_DIR=${KORVAN_RUNTIME_DIR}
             $<TARGET_FILE:korvan-icon> --hicolor ${korvan_icons}
         DEPENDS korvan-icon
         COMMENT "Rendering the application icon"
