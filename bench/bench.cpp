@@ -94,7 +94,8 @@ void waitConnected(Form1 &form)
 {
     QElapsedTimer waited;
     waited.start();
-    while (form.controls().Winsock1->State() != SocketControl::sckConnected && waited.elapsed() < 5000)
+    while (form.controls().Winsock1->State() != SocketControl::sckConnected
+           && waited.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 

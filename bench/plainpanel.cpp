@@ -80,29 +80,30 @@ struct PlainPanel
         banner->setAlignment(Qt::AlignCenter);
         banner->setFont(Look::designFont(L::BannerPointSize, true));
         for (const L::OutputSection &section : L::OutputSections) {
-            auto *frame = placed(new QGroupBox(QString::fromUtf8(section.caption), &window),
-                                 section.rect);
+            auto *frame
+                = placed(new QGroupBox(QString::fromUtf8(section.caption), &window), section.rect);
             for (int n = 1; n <= 8; ++n) {
                 placed(new QPushButton(QString::number(n), frame),
-                       {L::column(L::OutputButtonLeft, n), section.buttonTop,
-                        L::OutputButtonWidth, L::OutputButtonHeight});
-                indicator(frame, {L::column(L::OutputIndicatorLeft, n), section.indicatorTop,
-                                  L::OutputIndicatorSide, L::OutputIndicatorSide});
+                       {L::column(L::OutputButtonLeft, n), section.buttonTop, L::OutputButtonWidth,
+                        L::OutputButtonHeight});
+                indicator(frame,
+                          {L::column(L::OutputIndicatorLeft, n), section.indicatorTop,
+                           L::OutputIndicatorSide, L::OutputIndicatorSide});
             }
         }
-        auto *inputs = placed(new QGroupBox(QString::fromUtf8(L::InputCaption), &window),
-                              L::InputFrameRect);
+        auto *inputs
+            = placed(new QGroupBox(QString::fromUtf8(L::InputCaption), &window), L::InputFrameRect);
         for (int k = 1; k <= 8; ++k) {
-            indicator(inputs, {L::column(L::InputIndicatorLeft, k), L::InputIndicatorTop,
-                               L::InputIndicatorWidth, L::InputIndicatorHeight});
+            indicator(inputs,
+                      {L::column(L::InputIndicatorLeft, k), L::InputIndicatorTop,
+                       L::InputIndicatorWidth, L::InputIndicatorHeight});
             label(inputs, QString::number(k),
                   {L::column(L::NumberLabelLeft, k), L::NumberLabelTop, L::NumberLabelSide,
                    L::NumberLabelSide},
                   L::NumberPointSize);
         }
         auto *column = placed(new QGroupBox(&window), L::Frame2);
-        toolButton(column, QStringLiteral("Rozpocznij nasłuch"), L::Command1,
-                   QStyle::SP_MediaPlay);
+        toolButton(column, QStringLiteral("Rozpocznij nasłuch"), L::Command1, QStyle::SP_MediaPlay);
         heartbeat = indicator(column, L::Shape1);
         toolButton(column, QStringLiteral("Zakończ nasłuch"), L::Command2, QStyle::SP_MediaStop)
             ->setEnabled(false);
