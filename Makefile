@@ -3,7 +3,8 @@
 # CMakePresets.json (build folders build/<preset>), which IDEs and `cmake --preset` use too.
 
 # iproute2: `make stress` plays a vanished controller by taking a private loopback down.
-PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev \
+# qt6-base-private-dev: the accessibility test switches Qt's accessibility on offscreen.
+PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-base-private-dev libgl-dev \
             fonts-dejavu-core xvfb xauth clang-14 libclang-rt-14-dev clang-format \
             dpkg-dev file iproute2
 

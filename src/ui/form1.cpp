@@ -122,7 +122,8 @@ Form1::Form1(quint16 listenPort, QWidget *parent)
     ui.Winsock1->setLocalPort(listenPort);
 
     buildControls();
-    Accessibility::describePanel(ui);
+    Accessibility::describePanel({ui.S, ui.O, ui.I, ui.Shape1, ui.Timer1, ui.Command1, ui.Command2,
+                                  ui.Shape2, ui.Text1, {ui.Label1, ui.Label2, ui.Label3}});
     connectHandlers();
 
     m_errors->run("Form_Load", [this] { Form_Load(); });
