@@ -79,7 +79,8 @@ uninstall:
 # renews the ones in the repository.
 screenshot: release
 	mkdir -p $(SCREENSHOTS)
-	QT_QPA_PLATFORM=offscreen build/release/bin/korvan-screenshot $(SCREENSHOTS)
+	QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$(CURDIR)/build/release/runtime \
+	    build/release/bin/korvan-screenshot $(SCREENSHOTS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
