@@ -48,14 +48,16 @@ Ending ending(Descriptor descriptor)
     return info.State == TcpConnectionStateClosed ? Ending::Fault : Ending::Orderly;
 }
 
-bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds, int count)
+bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowledgedSeconds)
 {
+    const Probing probe = probing(idleSeconds);
     const SOCKET s = SOCKET(descriptor);
     const BOOL on = TRUE;
     bool ok
         = setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&on), sizeof on)
         == 0;
-    const DWORD idle = DWORD(idleSeconds), interval = DWORD(intervalSeconds), probes = DWORD(count);
+    const DWORD idle = DWORD(probe.idleSeconds), interval = DWORD(probe.intervalSeconds),
+                probes = DWORD(probe.count);
     ok = ok
         && setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, reinterpret_cast<const char *>(&idle),
                       sizeof idle)
@@ -68,7 +70,7 @@ bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds
         && setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char *>(&probes),
                       sizeof probes)
             == 0;
-    const DWORD maxRetransmit = idle + interval * probes;
+    const DWORD maxRetransmit = DWORD(unacknowledgedSeconds);
     setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&maxRetransmit),
                sizeof maxRetransmit);
     return ok;
@@ -110,21 +112,30 @@ Ending ending(Descriptor descriptor)
     if (::getsockopt(int(descriptor), IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
         return Ending::Unknown;
     // A reset or timeout takes the connection straight to CLOSE; a FIN leaves it in
-    // CLOSE_WAIT while this descriptor stays open.
-    return info.tcpi_state == TCP_CLOSE ? Ending::Fault : Ending::Orderly;
+    // CLOSE_WAIT while this descriptor stays open. A timeout leaves its unanswered probes
+    // or retransmissions counted.
+    if (info.tcpi_state != TCP_CLOSE)
+        return Ending::Orderly;
+    return info.tcpi_probes > 0 || info.tcpi_retransmits > 0 ? Ending::TimedOut : Ending::Fault;
 }
 
-bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds, int count)
+bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowledgedSeconds)
 {
     const int fd = int(descriptor);
     const int on = 1;
-    const unsigned int userTimeoutMs = unsigned(idleSeconds + intervalSeconds * count) * 1000u;
+    const Probing probe = probing(idleSeconds);
+    // Linux gives up on an idle peer at the first probe due after this time too, so an
+    // idle link can be declared dead before the keepalive total: never later.
+    const unsigned int userTimeoutMs = unsigned(unacknowledgedSeconds) * 1000u;
     bool ok = ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
-    ok = ok && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0;
     ok = ok
-        && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds)
+        && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &probe.idleSeconds, sizeof probe.idleSeconds)
             == 0;
-    ok = ok && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0;
+    ok = ok
+        && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &probe.intervalSeconds,
+                        sizeof probe.intervalSeconds)
+            == 0;
+    ok = ok && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probe.count, sizeof probe.count) == 0;
     ok = ok
         && ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs)
             == 0;
@@ -148,5 +159,19 @@ std::optional<KeepAlive> keepAlive(Descriptor descriptor)
 }
 
 #endif
+
+QHostAddress peerAddress(Descriptor descriptor)
+{
+    sockaddr_storage address {};
+    socklen_t length = sizeof address;
+#ifdef Q_OS_WIN
+    const SOCKET handle = SOCKET(descriptor);
+#else
+    const int handle = int(descriptor);
+#endif
+    if (::getpeername(handle, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return {};
+    return QHostAddress(reinterpret_cast<const sockaddr *>(&address));
+}
 
 } // namespace NativeSocket

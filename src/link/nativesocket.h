@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QtGlobal>
 
 #include <optional>
@@ -15,8 +16,9 @@ inline constexpr Descriptor Invalid = -1;
 // still open.
 enum class Ending {
     Orderly, // the peer sent FIN
-    Fault, // reset by the peer, keepalive or retransmission timeout
-    Unknown,
+    Fault, // reset by the peer (or a timeout the platform does not tell apart)
+    TimedOut, // keepalive probes or a retransmitted frame went unanswered
+    Unknown, // the platform could not say
 };
 
 // A second descriptor for the same connection. Qt closes its own descriptor when the
@@ -25,10 +27,29 @@ Descriptor duplicate(Descriptor descriptor);
 void close(Descriptor descriptor);
 Ending ending(Descriptor descriptor);
 
-// Probes an idle connection so that a peer that vanished without closing (cable pulled,
-// power lost) turns into a socket fault after about idle + interval * count seconds.
-// Unacknowledged data is given up after the same time.
-bool enableKeepAlive(Descriptor descriptor, int idleSeconds, int intervalSeconds, int count);
+// The address at the other end of a connected descriptor; null when it cannot be read.
+QHostAddress peerAddress(Descriptor descriptor);
+
+// A peer that vanished without closing (cable pulled, power lost) turns into a socket
+// fault after about idleSeconds of silence (keepalive probes, idle + interval * count),
+// or unacknowledgedSeconds after a frame it did not acknowledge. A peer that stops reading
+// counts as gone too once its full window has held frames back that long.
+bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowledgedSeconds);
+
+// How the keepalive total is split: three probes, the first after the rest of the time.
+struct Probing
+{
+    int idleSeconds;
+    int intervalSeconds;
+    int count;
+};
+constexpr Probing probing(int totalSeconds)
+{
+    const int count = 3;
+    const int interval = totalSeconds >= 10 ? totalSeconds / 5 : 1;
+    const int idle = totalSeconds - interval * count;
+    return {idle > 0 ? idle : 1, interval, count};
+}
 
 // The keepalive settings as the kernel holds them, so they can be checked.
 struct KeepAlive

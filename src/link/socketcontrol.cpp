@@ -1,23 +1,19 @@
 #include "socketcontrol.h"
 
-#include <QHostAddress>
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QNetworkProxy>
 #include <QScopeGuard>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <limits>
 
+#include "linklog.h"
 #include "listener.h"
-#include "socketerror.h"
+#include "runtimeerror.h"
 
 namespace {
-
-// A vanished peer becomes a socket fault after 10 + 5 * 4 = 30 s.
-constexpr int KeepAliveIdleSeconds = 10;
-constexpr int KeepAliveIntervalSeconds = 5;
-constexpr int KeepAliveProbes = 4;
 
 QString dottedAddress(const QHostAddress &address)
 {
@@ -26,15 +22,98 @@ QString dottedAddress(const QHostAddress &address)
     return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
 
+// An IPv4-mapped IPv6 address (::ffff:a.b.c.d), and a subnet of them, as plain IPv4.
+SocketControl::Subnet unmapped(const SocketControl::Subnet &subnet)
+{
+    const auto &[address, prefix] = subnet;
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    if (!isIPv4 || address.protocol() == QAbstractSocket::IPv4Protocol || prefix < 96)
+        return subnet;
+    return {QHostAddress(ipv4), prefix - 96};
+}
+
 [[noreturn]] void throwWrongState(const char *operation, qint16 state)
 {
-    throw SocketError(SocketError::InvalidOperation,
-                      QStringLiteral("Operacja %1 jest niedozwolona w stanie gniazda %2.")
-                          .arg(QLatin1String(operation))
-                          .arg(state));
+    throw RuntimeError(SocketControl::InvalidOperation,
+                       QStringLiteral("Operacja %1 jest niedozwolona w stanie gniazda %2.")
+                           .arg(QLatin1String(operation))
+                           .arg(state));
+}
+
+const char *endingText(SocketControl::Ending how)
+{
+    switch (how) {
+    case SocketControl::Ending::ClosedByPeer:
+        return "closed by the controller";
+    case SocketControl::Ending::Reset:
+        return "reset";
+    case SocketControl::Ending::TimedOut:
+        return "keepalive timeout";
+    case SocketControl::Ending::Replaced:
+        break;
+    }
+    return "replaced";
 }
 
 } // namespace
+
+SocketControl::Verdict SocketControl::classify(QAbstractSocket::SocketError error,
+                                               NativeSocket::Ending ending)
+{
+    // The kernel's own verdict wins: a probe or a retransmission went unanswered.
+    if (ending == NativeSocket::Ending::TimedOut || error == QAbstractSocket::SocketTimeoutError)
+        return {Ending::TimedOut, TimedOut};
+    // Qt reports a reset as a remote close, so only the kernel's word makes it clean. When
+    // the kernel cannot be asked, an error is the safe reading: a reset taken for a close
+    // would hide a lost frame, while a close taken for an error costs one watchdog tick.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return ending == NativeSocket::Ending::Orderly ? Verdict {Ending::ClosedByPeer, 0}
+                                                       : Verdict {Ending::Reset, ConnectionReset};
+    if (error == QAbstractSocket::UnknownSocketError)
+        return {Ending::Reset, ConnectionReset};
+    return {Ending::Reset, ConnectionAborted};
+}
+
+std::optional<SocketControl::Subnet> SocketControl::parsePeer(const QString &text)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char('/'));
+    if (parts.size() > 2 || parts[0].isEmpty())
+        return std::nullopt;
+    // Only the full forms: no "10.1" shorthand, no scope, no host name.
+    const QString &literal = parts[0];
+    const bool v6 = literal.contains(QLatin1Char(':'));
+    if (!v6 && literal.count(QLatin1Char('.')) != 3)
+        return std::nullopt;
+    if (literal.contains(QLatin1Char('%')))
+        return std::nullopt;
+    QHostAddress address;
+    if (!address.setAddress(literal))
+        return std::nullopt;
+    const int fullPrefix = address.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
+    int prefix = fullPrefix;
+    if (parts.size() == 2) {
+        const QString &digits = parts[1];
+        bool ok = !digits.isEmpty() && digits.size() <= 3
+            && std::all_of(digits.cbegin(), digits.cend(),
+                           [](QChar c) { return c >= u'0' && c <= u'9'; });
+        prefix = ok ? digits.toInt(&ok) : -1;
+        if (!ok || prefix > fullPrefix)
+            return std::nullopt;
+    }
+    return Subnet {address, prefix};
+}
+
+bool SocketControl::allows(const QList<Subnet> &subnets, const QHostAddress &peer)
+{
+    if (subnets.isEmpty())
+        return true;
+    const QHostAddress plain = unmapped({peer, 128}).first;
+    return std::any_of(subnets.cbegin(), subnets.cend(), [&](const Subnet &entry) {
+        const Subnet subnet = unmapped(entry);
+        return plain.isInSubnet(subnet.first, subnet.second);
+    });
+}
 
 SocketControl::SocketControl(QObject *parent)
     : QObject(parent)
@@ -49,31 +128,42 @@ SocketControl::~SocketControl()
         NativeSocket::close(descriptor);
 }
 
+void SocketControl::setAllowedPeers(const QList<Subnet> &subnets)
+{
+    m_allowed = subnets;
+}
+
+void SocketControl::setDeadPeerTimeouts(int idleSeconds, int unacknowledgedSeconds)
+{
+    m_idleSeconds = idleSeconds;
+    m_unacknowledgedSeconds = unacknowledgedSeconds;
+}
+
 void SocketControl::Listen()
 {
     if (m_state != sckClosed)
         throwWrongState("Listen", m_state);
 
     auto *listener = new Listener(this);
-    if (!listener->listen(QHostAddress::Any, m_localPort)) {
+    if (!listener->listen(m_listenAddress, m_localPort)) {
         const auto error = listener->serverError();
         const QString reason = listener->errorString();
         delete listener;
         switch (error) {
         case QAbstractSocket::AddressInUseError:
-            throw SocketError(SocketError::AddressInUse,
-                              QStringLiteral("Port %1 jest już zajęty przez inny program. "
-                                             "Zwolnij go i rozpocznij nasłuch ponownie.")
-                                  .arg(m_localPort));
+            throw RuntimeError(AddressInUse,
+                               QStringLiteral("Port %1 jest już zajęty przez inny program. "
+                                              "Zwolnij go i rozpocznij nasłuch ponownie.")
+                                   .arg(m_localPort));
         case QAbstractSocket::SocketAccessError:
-            throw SocketError(
-                SocketError::PermissionDenied,
+            throw RuntimeError(
+                PermissionDenied,
                 QStringLiteral("Brak uprawnień do nasłuchu na porcie %1.").arg(m_localPort));
         default:
-            throw SocketError(SocketError::UnexpectedError,
-                              QStringLiteral("Nie można rozpocząć nasłuchu na porcie %1: %2")
-                                  .arg(m_localPort)
-                                  .arg(reason));
+            throw RuntimeError(UnexpectedError,
+                               QStringLiteral("Nie można rozpocząć nasłuchu na porcie %1: %2")
+                                   .arg(m_localPort)
+                                   .arg(reason));
         }
     }
     connect(listener, &Listener::descriptorReady, this, &SocketControl::onDescriptorReady);
@@ -81,13 +171,20 @@ void SocketControl::Listen()
     m_listener = listener;
     m_boundPort = listener->serverPort();
     m_state = sckListening;
+    const QString where = m_listenAddress == QHostAddress(QHostAddress::Any)
+        ? QStringLiteral("all interfaces")
+        : m_listenAddress.toString();
+    qCInfo(lcLink).noquote().nospace() << "listening on " << where << ", port " << m_boundPort;
 }
 
 void SocketControl::Close()
 {
+    // Closing a closed socket changes nothing; bytes not yet taken stay queued whatever
+    // the state, so the controller's last text still reaches the panel.
+    if (m_state == sckConnected)
+        endConnection(Ending::Replaced);
     dropListener();
     dropConnection();
-    m_received.clear();
     m_state = sckClosed;
 }
 
@@ -97,8 +194,8 @@ void SocketControl::Accept(qint32 requestID)
         throwWrongState("Accept", m_state);
     const auto found = m_pending.constFind(requestID);
     if (found == m_pending.cend()) {
-        throw SocketError(
-            SocketError::InvalidArgument,
+        throw RuntimeError(
+            InvalidArgument,
             QStringLiteral("Nie ma oczekującego połączenia o numerze %1.").arg(requestID));
     }
     const qintptr descriptor = found.value();
@@ -110,36 +207,36 @@ void SocketControl::Accept(qint32 requestID)
         const QString reason = connection->errorString();
         delete connection;
         NativeSocket::close(descriptor);
-        throw SocketError(SocketError::UnexpectedError,
-                          QStringLiteral("Nie można przyjąć połączenia: %1").arg(reason));
+        throw RuntimeError(UnexpectedError,
+                           QStringLiteral("Nie można przyjąć połączenia: %1").arg(reason));
     }
     // Every press must reach the controller at once, not wait for Nagle's timer.
     connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    NativeSocket::enableKeepAlive(descriptor, KeepAliveIdleSeconds, KeepAliveIntervalSeconds,
-                                  KeepAliveProbes);
+    NativeSocket::setDeadPeerTimeouts(descriptor, m_idleSeconds, m_unacknowledgedSeconds);
     m_watch = NativeSocket::duplicate(descriptor);
 
     connect(connection, &QTcpSocket::readyRead, this, &SocketControl::onReadyRead);
     connect(connection, &QTcpSocket::errorOccurred, this, &SocketControl::onConnectionEnded);
     connect(connection, &QTcpSocket::disconnected, this, &SocketControl::onConnectionEnded);
     m_connection = connection;
+    ++m_connectionNumber;
     m_remoteHostIP = dottedAddress(connection->peerAddress());
-    m_received.clear();
     m_state = sckConnected;
+    qCInfo(lcLink).noquote() << "connection accepted from" << m_remoteHostIP;
 }
 
 void SocketControl::SendData(const QString &data)
 {
     if (m_state != sckConnected || !m_connection) {
-        throw SocketError(SocketError::WrongState,
-                          QStringLiteral("Brak połączenia: nie można wysłać danych (stan "
-                                         "gniazda %1).")
-                              .arg(m_state));
+        throw RuntimeError(WrongState,
+                           QStringLiteral("Brak połączenia: nie można wysłać danych (stan "
+                                          "gniazda %1).")
+                               .arg(m_state));
     }
     const QByteArray bytes = data.toLatin1();
     if (m_connection->write(bytes) != bytes.size()) {
-        throw SocketError(
-            SocketError::UnexpectedError,
+        throw RuntimeError(
+            UnexpectedError,
             QStringLiteral("Nie można wysłać danych: %1").arg(m_connection->errorString()));
     }
     // Hand the bytes to the kernel now rather than on the next event-loop turn. A peer
@@ -148,16 +245,23 @@ void SocketControl::SendData(const QString &data)
     // A connection the kernel already knows to be reset fails right here; the frame did
     // not go out, so this must not count as sent.
     if (m_state != sckConnected) {
-        throw SocketError(SocketError::ConnectionReset,
-                          QStringLiteral("Połączenie ze sterownikiem zostało zerwane podczas "
-                                         "wysyłania."));
+        throw RuntimeError(ConnectionReset,
+                           QStringLiteral("Połączenie ze sterownikiem zostało zerwane podczas "
+                                          "wysyłania."));
     }
 }
 
 void SocketControl::GetData(QString &data)
 {
-    data = QString::fromLatin1(m_received);
-    m_received.clear();
+    if (m_unread.empty()) {
+        data.clear();
+        return;
+    }
+    data = QString::fromLatin1(m_unread.front().bytes);
+    m_unread.pop_front();
+    // The next connection's bytes make an arrival of their own.
+    if (!m_unread.empty())
+        queueDataEvent();
 }
 
 QString SocketControl::LocalIP() const
@@ -190,25 +294,31 @@ qint32 SocketControl::LocalPort() const
 
 void SocketControl::onDescriptorReady(qintptr descriptor)
 {
+    const QHostAddress peer = NativeSocket::peerAddress(descriptor);
+    if (!allows(m_allowed, peer)) {
+        // Shut out before anything of the panel sees it: the controller's slot stays free.
+        NativeSocket::close(descriptor);
+        const QString address = dottedAddress(peer);
+        qCInfo(lcLink).noquote() << "refused connection from" << address;
+        queue([this, address] { Q_EMIT strangerRefused(address); });
+        return;
+    }
     const auto requestID = qint32(descriptor);
     m_pending.insert(requestID, descriptor);
-    post(RequestEvent {requestID});
+    queue([this, requestID] { raiseRequest(requestID); });
 }
 
 void SocketControl::onListenerError()
 {
     const QString reason = m_listener ? m_listener->errorString() : QString();
     dropListener();
-    enterError(SocketError::UnexpectedError, QStringLiteral("Błąd nasłuchu: %1").arg(reason));
+    enterError(UnexpectedError, QStringLiteral("Błąd nasłuchu: %1").arg(reason));
 }
 
 void SocketControl::onReadyRead()
 {
-    if (!m_connection)
-        return;
-    m_received += m_connection->readAll();
-    if (!m_received.isEmpty())
-        post(DataEvent {});
+    if (m_connection)
+        keep(m_connection->readAll());
 }
 
 void SocketControl::onConnectionEnded()
@@ -216,114 +326,115 @@ void SocketControl::onConnectionEnded()
     if (!m_connection)
         return;
     // Qt may already have closed its descriptor; the watch descriptor still knows why.
-    m_received += m_connection->readAll();
+    keep(m_connection->readAll());
     const auto error = m_connection->error();
     const QString reason = m_connection->errorString();
     const NativeSocket::Ending ending = m_watch != NativeSocket::Invalid
         ? NativeSocket::ending(m_watch)
         : NativeSocket::Ending::Unknown;
     dropConnection();
-    if (!m_received.isEmpty())
-        post(DataEvent {});
-
-    if (error == QAbstractSocket::RemoteHostClosedError && ending != NativeSocket::Ending::Fault) {
+    const Verdict verdict = classify(error, ending);
+    switch (verdict.number) {
+    case 0:
         // The controller closed its side: report closed, so the watchdog listens again.
         m_state = sckClosed;
-        return;
-    }
-    if (error == QAbstractSocket::RemoteHostClosedError
-        || error == QAbstractSocket::UnknownSocketError) {
-        enterError(SocketError::ConnectionReset,
-                   QStringLiteral("Połączenie ze sterownikiem zostało zerwane."));
-        return;
-    }
-    if (error == QAbstractSocket::SocketTimeoutError) {
-        enterError(SocketError::TimedOut,
+        break;
+    case ConnectionReset:
+        enterError(verdict.number, QStringLiteral("Połączenie ze sterownikiem zostało zerwane."));
+        break;
+    case TimedOut:
+        enterError(verdict.number,
                    QStringLiteral("Sterownik przestał odpowiadać (przekroczony czas)."));
-        return;
+        break;
+    default:
+        enterError(verdict.number,
+                   QStringLiteral("Połączenie ze sterownikiem przerwane: %1").arg(reason));
+        break;
     }
-    enterError(SocketError::ConnectionAborted,
-               QStringLiteral("Połączenie ze sterownikiem przerwane: %1").arg(reason));
+    endConnection(verdict.how);
 }
 
-void SocketControl::enterError(int number, const QString &description)
+void SocketControl::keep(QByteArray bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (!m_unread.empty() && m_unread.back().connection == m_connectionNumber)
+        m_unread.back().bytes += bytes;
+    else
+        m_unread.push_back({m_connectionNumber, std::move(bytes)});
+    queueDataEvent();
+}
+
+void SocketControl::endConnection(Ending how)
+{
+    // What Qt has buffered arrived before the end: it is delivered first.
+    if (m_connection)
+        keep(m_connection->readAll());
+    qCInfo(lcLink).noquote() << "connection ended:" << endingText(how);
+    queue([this, how] { Q_EMIT connectionEnded(how); });
+}
+
+void SocketControl::enterError(qint32 number, const QString &description)
 {
     m_state = sckError;
-    ErrorEvent event;
-    event.Number = number;
-    event.Description = description;
-    event.Scode = number;
-    event.Source = objectName();
-    post(std::move(event));
+    queue([this, number, description] { Q_EMIT errorOccurred(number, description); });
 }
 
 void SocketControl::dropListener()
 {
     if (!m_listener)
         return;
-    m_listener->disconnect(this);
+    Listener *listener = std::exchange(m_listener, nullptr);
+    listener->disconnect(this);
     // Close now so the port is free for the next Listen; delete once Qt is done with it.
-    m_listener->close();
-    m_listener->deleteLater();
-    m_listener = nullptr;
+    listener->close();
+    listener->deleteLater();
 }
 
 void SocketControl::dropConnection()
 {
-    if (m_connection) {
-        m_connection->disconnect(this);
-        m_connection->abort();
-        m_connection->deleteLater();
-        m_connection = nullptr;
+    // Taken out first: aborting emits signals, and nothing may find it half-dropped.
+    if (QTcpSocket *connection = std::exchange(m_connection, nullptr)) {
+        connection->disconnect(this);
+        connection->abort();
+        connection->deleteLater();
     }
-    NativeSocket::close(m_watch);
-    m_watch = NativeSocket::Invalid;
+    NativeSocket::close(std::exchange(m_watch, NativeSocket::Invalid));
 }
 
-void SocketControl::post(Event event)
+template<typename Emit>
+void SocketControl::queue(Emit emitEvent)
 {
-    if (std::holds_alternative<DataEvent>(event)) {
-        if (m_dataEventQueued)
-            return;
-        m_dataEventQueued = true;
-    }
-    m_events.push_back(std::move(event));
-    if (!m_dispatchPosted) {
-        m_dispatchPosted = true;
-        QMetaObject::invokeMethod(this, &SocketControl::dispatch, Qt::QueuedConnection);
-    }
+    // Qt's posted events keep their order, and die with this object.
+    QMetaObject::invokeMethod(this, std::move(emitEvent), Qt::QueuedConnection);
 }
 
-void SocketControl::dispatch()
+void SocketControl::queueDataEvent()
 {
-    m_dispatchPosted = false;
-    // One event per turn of the event loop, like any other window event; the rest wait
-    // for the next turn so timers and input interleave with a busy peer.
-    if (m_events.empty())
+    // At most one data event waits; it hands over whatever has arrived by then.
+    if (m_dataEventQueued)
         return;
-    Event event = std::move(m_events.front());
-    m_events.pop_front();
-    if (!m_events.empty()) {
-        m_dispatchPosted = true;
-        QMetaObject::invokeMethod(this, &SocketControl::dispatch, Qt::QueuedConnection);
-    }
+    m_dataEventQueued = true;
+    queue([this] { raiseDataArrival(); });
+}
 
-    if (auto *request = std::get_if<RequestEvent>(&event)) {
-        const qint32 id = request->requestID;
-        // A request nobody accepted during its own event is refused when it returns.
-        const auto refuseUnaccepted = qScopeGuard([this, id] {
-            if (const auto it = m_pending.constFind(id); it != m_pending.cend()) {
-                NativeSocket::close(it.value());
-                m_pending.erase(it);
-            }
-        });
-        Q_EMIT connectionRequest(id);
-    } else if (std::holds_alternative<DataEvent>(event)) {
-        m_dataEventQueued = false;
-        if (!m_received.isEmpty())
-            Q_EMIT dataArrival(
-                qint32(qMin<qsizetype>(m_received.size(), std::numeric_limits<qint32>::max())));
-    } else if (auto *error = std::get_if<ErrorEvent>(&event)) {
-        Q_EMIT errorOccurred(*error);
-    }
+void SocketControl::raiseDataArrival()
+{
+    m_dataEventQueued = false;
+    if (m_unread.empty())
+        return;
+    const qsizetype waiting = m_unread.front().bytes.size();
+    Q_EMIT dataArrival(qint32(qMin<qsizetype>(waiting, std::numeric_limits<qint32>::max())));
+}
+
+void SocketControl::raiseRequest(qint32 requestID)
+{
+    // A request nobody accepted during its own event is refused when it returns.
+    const auto refuseUnaccepted = qScopeGuard([this, requestID] {
+        if (const auto it = m_pending.constFind(requestID); it != m_pending.cend()) {
+            NativeSocket::close(it.value());
+            m_pending.erase(it);
+        }
+    });
+    Q_EMIT connectionRequest(requestID);
 }

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <deque>
-#include <variant>
+#include <optional>
+#include <utility>
 
 #include "nativesocket.h"
 
@@ -30,17 +33,39 @@ public:
         sckError = 9,
     };
 
-    // What the Error event carries; a handler may set CancelDisplay.
-    struct ErrorEvent
-    {
-        qint32 Number = 0;
-        QString Description;
-        qint32 Scode = 0;
-        QString Source;
-        QString HelpFile;
-        qint32 HelpContext = 0;
-        bool CancelDisplay = false;
+    // The control's error numbers; the socket layer's own faults keep their conventional
+    // numbers so integrators can look them up.
+    enum ErrorNumber : qint32 {
+        PermissionDenied = 10013,
+        AddressInUse = 10048,
+        ConnectionAborted = 10053,
+        ConnectionReset = 10054,
+        TimedOut = 10060,
+        WrongState = 40006,
+        InvalidArgument = 40018,
+        InvalidOperation = 40020,
+        UnexpectedError = 40028,
     };
+
+    // How a connection ended. Replaced: Close() on a connected socket, so this side ended it.
+    enum class Ending { ClosedByPeer, Reset, TimedOut, Replaced };
+    Q_ENUM(Ending)
+
+    // What the control makes of a connection's end; number 0 is a clean close, anything
+    // else enters the error state and raises Error with that number.
+    struct Verdict
+    {
+        Ending how;
+        qint32 number;
+        friend bool operator==(const Verdict &, const Verdict &) = default;
+    };
+    static Verdict classify(QAbstractSocket::SocketError error, NativeSocket::Ending ending);
+
+    using Subnet = std::pair<QHostAddress, int>;
+    // "ADDRESS" or "ADDRESS/PREFIX", IPv4 or IPv6; a single address gets the full prefix.
+    static std::optional<Subnet> parsePeer(const QString &text);
+    // An empty list lets anyone in; an IPv4-mapped IPv6 peer matches its IPv4 entry.
+    static bool allows(const QList<Subnet> &subnets, const QHostAddress &peer);
 
     static constexpr quint16 DesignLocalPort = 6165;
 
@@ -49,6 +74,10 @@ public:
 
     // Design-time setting; 0 lets the system pick a free port when listening.
     void setLocalPort(quint16 port) { m_localPort = port; }
+    // Integrator's settings, taking effect at the next Listen or Accept.
+    void setListenAddress(const QHostAddress &address) { m_listenAddress = address; }
+    void setAllowedPeers(const QList<Subnet> &subnets);
+    void setDeadPeerTimeouts(int idleSeconds, int unacknowledgedSeconds);
 
     qint16 State() const { return m_state; }
     void Listen();
@@ -62,45 +91,52 @@ public:
     qint32 LocalPort() const;
     QString RemoteHostIP() const { return m_remoteHostIP; }
 
-    // Connection requests raised but not accepted yet.
-    int pendingRequestCount() const { return int(m_pending.size()); }
-
 Q_SIGNALS:
     void connectionRequest(qint32 requestID);
     void dataArrival(qint32 bytesTotal);
-    void errorOccurred(SocketControl::ErrorEvent &event);
+    void errorOccurred(qint32 number, const QString &description);
+    // After every data event of that connection.
+    void connectionEnded(SocketControl::Ending how);
+    void strangerRefused(const QString &address);
 
 private:
-    struct RequestEvent
+    // Bytes received and not yet taken, one entry per connection, oldest first: a later
+    // connection's bytes never join an earlier one's arrival.
+    struct Unread
     {
-        qint32 requestID;
+        quint64 connection;
+        QByteArray bytes;
     };
-    struct DataEvent
-    {
-    };
-    using Event = std::variant<RequestEvent, DataEvent, ErrorEvent>;
 
     void onDescriptorReady(qintptr descriptor);
     void onListenerError();
     void onReadyRead();
     void onConnectionEnded();
-    void enterError(int number, const QString &description);
+    void keep(QByteArray bytes);
+    void endConnection(Ending how);
+    void enterError(qint32 number, const QString &description);
     void dropListener();
     void dropConnection();
-    void post(Event event);
-    void dispatch();
+    void queueDataEvent();
+    void raiseDataArrival();
+    void raiseRequest(qint32 requestID);
+    template<typename Emit>
+    void queue(Emit emitEvent);
 
     quint16 m_localPort = DesignLocalPort;
     quint16 m_boundPort = 0;
+    QHostAddress m_listenAddress {QHostAddress::Any};
+    QList<Subnet> m_allowed;
+    int m_idleSeconds = 10;
+    int m_unacknowledgedSeconds = 5;
     qint16 m_state = sckClosed;
     Listener *m_listener = nullptr;
     QTcpSocket *m_connection = nullptr;
+    quint64 m_connectionNumber = 0;
     // Kept open beside Qt's own so the kernel still tells how the connection ended.
     NativeSocket::Descriptor m_watch = NativeSocket::Invalid;
     QHash<qint32, qintptr> m_pending;
-    QByteArray m_received;
+    std::deque<Unread> m_unread;
     QString m_remoteHostIP;
-    std::deque<Event> m_events;
     bool m_dataEventQueued = false;
-    bool m_dispatchPosted = false;
 };

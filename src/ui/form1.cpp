@@ -276,9 +276,16 @@ void Form1::connectHandlers()
         errors->run("Winsock1_DataArrival",
                     [this, bytesTotal] { Winsock1_DataArrival(bytesTotal); });
     });
-    connect(ui.Winsock1, &SocketControl::errorOccurred, this, [this, errors](SocketControl::ErrorEvent &event) {
-        errors->run("Winsock1_Error", [this, &event] { Winsock1_Error(event); });
-    });
+    connect(ui.Winsock1, &SocketControl::errorOccurred, this,
+            [this, errors](qint32 number, const QString &description) {
+                errors->run("Winsock1_Error",
+                            [this, number, &description] { Winsock1_Error(number, description); });
+            });
+    connect(ui.Winsock1, &SocketControl::connectionEnded, this,
+            [this, errors](SocketControl::Ending how) {
+                errors->run("Winsock1_ConnectionEnded",
+                            [this, how] { Winsock1_ConnectionEnded(how); });
+            });
     connect(ui.Command10, &QAbstractButton::clicked, this,
             [this, errors] { errors->run("Command10_Click", [this] { Command10_Click(); }); });
     connect(ui.Command20, &QAbstractButton::clicked, this,
@@ -439,9 +446,16 @@ void Form1::Winsock1_DataArrival(qint32)
     }
 }
 
-void Form1::Winsock1_Error(SocketControl::ErrorEvent &)
+void Form1::Winsock1_Error(qint32, const QString &)
 {
     ui.IP->setText(ui.Winsock1->RemoteHostIP());
+}
+
+// However the controller's connection ended, the link bar must not go on saying "linked";
+// it turns green again only when a controller identifies itself.
+void Form1::Winsock1_ConnectionEnded(SocketControl::Ending)
+{
+    ui.Shape2->setBackColor(Bgr::Red);
 }
 
 void Form1::Command10_Click()

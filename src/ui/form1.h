@@ -68,7 +68,8 @@ private:
     void Timer2_Timer();
     void Winsock1_ConnectionRequest(qint32 requestID);
     void Winsock1_DataArrival(qint32 bytesTotal);
-    void Winsock1_Error(SocketControl::ErrorEvent &event);
+    void Winsock1_Error(qint32 number, const QString &description);
+    void Winsock1_ConnectionEnded(SocketControl::Ending how);
     void Command10_Click();
     void Command20_Click();
 

@@ -21,6 +21,8 @@ void TestFaults::controllerThatNeverReads()
     Form1 form(0);
     form.show();
     const Form1::Controls &ui = form.controls();
+    // Stalled this long, a controller would be given up as dead; here it must stay.
+    ui.Winsock1->setDeadPeerTimeouts(10, 3600);
     ui.Command1->click();
     QTRY_COMPARE(ui.Winsock1->State(), qint16(SocketControl::sckListening));
     ControllerPeer peer;

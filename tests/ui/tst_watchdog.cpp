@@ -125,7 +125,7 @@ void WatchdogTest::connectionLifecycle()
     QCOMPARE(peer.waitForLine().size(), 25);
     QVERIFY(w.identifies(peer));
 
-    // A reset only refreshes the address: no message, link colour kept. The first tick that
+    // A reset refreshes the address and ends the link: no message. The first tick that
     // finds the error closes it, the next one listens.
     w.press(w.c.Command1);
     w.c.IP->clear();
@@ -133,7 +133,7 @@ void WatchdogTest::connectionLifecycle()
     peer.abort();
     QTRY_COMPARE(w.c.IP->text(), QStringLiteral("127.0.0.1"));
     QTRY_COMPARE_WITH_TIMEOUT(w.lastSeen(3), (QList<qint16> {Failed, Closed, Listening}), WaitMs);
-    QCOMPARE(w.c.Shape2->backColor(), Bgr::Green);
+    QCOMPARE(w.c.Shape2->backColor(), Bgr::Red);
 
     // Stopped while listening it still accepts; of two requests at once the newest wins.
     w.press(w.c.Command2);
