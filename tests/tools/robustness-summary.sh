@@ -37,5 +37,9 @@ explain "flood:" "flood: bytes a controller sent as fast as it could; every pres
 after it must still send its frame, and the inputs must show the last text."
 explain "resident" "resident before / peak: the test process's memory before the flood and \
 at its highest; it must come back down, not grow with the flood."
-explain "Vanished" "vanished controller detected after: time from the controller's packets \
-being dropped until the panel noticed the dead connection (keepalive)."
+explain "Vanished" "vanished controller noticed after: time from the controller's packets \
+being dropped until the panel noticed the dead connection (keepalive when the link is idle, \
+the unacknowledged-data timeout after a frame), beside the aim it must meet."
+explain "stranger:" "stranger: connections a host outside the allow-list made while the \
+allowed controller was served, and the frames that controller received meanwhile; every \
+stranger must be refused without disturbing a frame or an input."
