@@ -6,7 +6,10 @@
 log=${1:?usage: robustness-summary.sh LastTest.log}
 [ -r "$log" ] || { echo "robustness-summary: cannot read $log" >&2; exit 1; }
 
-figures=$(grep -h "QINFO" "$log" | sed 's/^.*QINFO *: \([^:]*\)::[^ ]* /  \1: /')
+# "QINFO  : TestCase::function(row) text"; lines of the panel's own history (a logging
+# category such as "korvan.link: ...") are not figures.
+figures=$(grep -h "QINFO" "$log" | sed 's/^.*QINFO *: \([^:]*\)::[^(]*([^)]*) /  \1: /' \
+    | grep -v '^  [^:]*: [a-z]*\.[a-z.]*: ')
 if [ -z "$figures" ]; then
     echo "Robustness figures: none reported."
     exit 0
