@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QPushButton>
 #include <QStyleFactory>
@@ -21,6 +23,7 @@
 
 #include "controllerthread.h"
 #include "form1.h"
+#include "historysink.h"
 #include "inboundtext.h"
 #include "shapecontrol.h"
 
@@ -33,6 +36,7 @@ constexpr int WarmUpPresses = 100;
 constexpr int ThroughputMs = 2000;
 constexpr int StartupRuns = 9;
 constexpr int IdleSeconds = 10;
+const QString WithoutHistory = QStringLiteral("korvan.*=false");
 
 double percentile(std::vector<double> values, double p)
 {
@@ -101,33 +105,37 @@ void waitConnected(Form1 &form)
 
 // Press -> frame: a mouse click on an output button until the controller thread has the
 // frame's 27th byte. Baseline: the same 27 bytes written by a plain socket.
+std::vector<double> panelPressLatencies()
+{
+    std::vector<double> panel;
+    Form1 form(0);
+    const quint16 port = startPanel(form);
+    ControllerThread controller(port, ControllerThread::Mode::TimeFrames);
+    if (!controller.waitConnected(5000))
+        qFatal("the controller could not connect");
+    waitConnected(form);
+    QList<QPushButton *> buttons;
+    for (const auto &section : form.controls().S)
+        buttons.append(QList<QPushButton *>(section.cbegin(), section.cend()));
+    for (int i = 0; i < WarmUpPresses + Presses; ++i) {
+        QPushButton *button = buttons.at(i % buttons.size());
+        const auto pressed = Clock::now();
+        QTest::mouseClick(button, Qt::LeftButton);
+        Clock::time_point arrived;
+        if (!controller.takeFrame(5000, &arrived))
+            qFatal("no frame for press %d", i);
+        if (i >= WarmUpPresses)
+            panel.push_back(micros(arrived - pressed));
+        // Repaints and the rest of the turn happen between presses, as they would.
+        QCoreApplication::processEvents();
+    }
+    return panel;
+}
+
 void measurePressLatency()
 {
     say(QStringLiteral("press -> frame latency (%1 presses)...").arg(Presses));
-    std::vector<double> panel;
-    {
-        Form1 form(0);
-        const quint16 port = startPanel(form);
-        ControllerThread controller(port, ControllerThread::Mode::TimeFrames);
-        if (!controller.waitConnected(5000))
-            qFatal("the controller could not connect");
-        waitConnected(form);
-        QList<QPushButton *> buttons;
-        for (const auto &section : form.controls().S)
-            buttons.append(QList<QPushButton *>(section.cbegin(), section.cend()));
-        for (int i = 0; i < WarmUpPresses + Presses; ++i) {
-            QPushButton *button = buttons.at(i % buttons.size());
-            const auto pressed = Clock::now();
-            QTest::mouseClick(button, Qt::LeftButton);
-            Clock::time_point arrived;
-            if (!controller.takeFrame(5000, &arrived))
-                qFatal("no frame for press %d", i);
-            if (i >= WarmUpPresses)
-                panel.push_back(micros(arrived - pressed));
-            // Repaints and the rest of the turn happen between presses, as they would.
-            QCoreApplication::processEvents();
-        }
-    }
+    const std::vector<double> panel = panelPressLatencies();
 
     std::vector<double> base;
     {
@@ -156,6 +164,29 @@ void measurePressLatency()
            QStringLiteral("< 300 us"), med < 300);
     addRow("press -> frame, p99", p99, percentile(base, 0.99), " us", 1,
            QStringLiteral("< 1000 us"), p99 < 1000);
+
+    // The same presses with the history kept, as the program keeps it: one line each.
+    say(QStringLiteral("press -> frame latency with the history (%1 presses)...").arg(Presses));
+    QTemporaryDir historyDir;
+    HistorySink::Options options;
+    options.path = historyDir.filePath(QStringLiteral("history.log"));
+    std::vector<double> kept;
+    {
+        HistorySink history(options);
+        history.install();
+        QLoggingCategory::setFilterRules(QString());
+        kept = panelPressLatencies();
+        QLoggingCategory::setFilterRules(WithoutHistory);
+    }
+    const double keptMed = percentile(kept, 0.5), keptP99 = percentile(kept, 0.99);
+    addRow("press -> frame, median, history", keptMed, med, " us", 1,
+           QStringLiteral("<= 1.2x without"), keptMed <= 1.2 * med);
+    addRow("press -> frame, p99, history", keptP99, p99, " us", 1,
+           QStringLiteral("<= 1.2x without"), keptP99 <= 1.2 * p99);
+    say(QStringLiteral("  history: %1 bytes written; capped at %2 x %3 KiB")
+            .arg(QFileInfo(options.path).size())
+            .arg(options.oldFiles + 1)
+            .arg(options.fileBytes / 1024));
 }
 
 // Inbound: the controller sends input texts as fast as it can for a while.
@@ -361,6 +392,9 @@ int main(int argc, char *argv[])
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // The figures are the panel's without its history, as before it had one, unless a
+    // figure says otherwise: no line is even formatted.
+    QLoggingCategory::setFilterRules(WithoutHistory);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: korvan-bench PANEL-LAUNCHER PLAIN-WINDOW\n");

@@ -1,22 +1,144 @@
 #include <QApplication>
+#include <QMessageBox>
 #include <QStyleFactory>
 
+#include <cstdio>
+
+#include "applog.h"
+#include "commandline.h"
+#include "exitstatus.h"
 #include "form1.h"
+#include "graphicalsession.h"
+#include "historysink.h"
+#include "panelsettings.h"
 #include "pictures.h"
+#include "singleinstance.h"
 #include "version.h"
+
+namespace {
+
+void print(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QString describe(const PanelSettings &settings, const QString &historyPath)
+{
+    QStringList allowed;
+    for (const auto &[address, prefix] : settings.allowedPeers)
+        allowed << address.toString() + QLatin1Char('/') + QString::number(prefix);
+    return QStringLiteral("listening on %1 port %2, allowed: %3, dead peer after %4 s idle or "
+                          "%5 s unacknowledged, history in %6, settings files %7 and %8")
+        .arg(settings.listenAddress == QHostAddress(QHostAddress::Any)
+                 ? QStringLiteral("every address")
+                 : settings.listenAddress.toString())
+        .arg(SocketControl::DesignLocalPort)
+        .arg(allowed.isEmpty() ? QStringLiteral("anyone") : allowed.join(QStringLiteral(", ")))
+        .arg(settings.idleSeconds)
+        .arg(settings.unacknowledgedSeconds)
+        .arg(historyPath, PanelSettings::systemFile(), PanelSettings::userFile());
+}
+
+// A second start on a desktop also says so in a box; without a screen to show it on,
+// standard error is enough.
+void tellAlreadyRunning(bool raised)
+{
+    const QString polish = raised
+        ? QStringLiteral("Panel Korvan jest już uruchomiony; jego okno przeniesiono na wierzch.")
+        : QStringLiteral("Panel Korvan jest już uruchomiony.");
+    print(stderr,
+          QStringLiteral("Korvan: ") + polish
+              + QStringLiteral("\nKorvan: the panel is already running; this start ends.\n"));
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::information(nullptr, QStringLiteral("Korvan"), polish);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral(KORVAN_PRODUCT_NAME));
-    QApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION_TEXT));
+    QCoreApplication::setOrganizationName(QStringLiteral(KORVAN_PRODUCT_NAME));
+    QCoreApplication::setApplicationName(QStringLiteral(KORVAN_PRODUCT_NAME));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION_TEXT));
+
+    // Options first: --help and --version need no display, and a bad option must not
+    // open a window.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    CommandLine commandLine;
+    switch (commandLine.parse(arguments)) {
+    case CommandLine::Outcome::ShowHelp:
+        print(stdout, commandLine.helpText());
+        return ExitStatus::Ok;
+    case CommandLine::Outcome::ShowVersion:
+        print(stdout, CommandLine::versionText() + QLatin1Char('\n'));
+        return ExitStatus::Ok;
+    case CommandLine::Outcome::UsageError:
+        print(stderr,
+              QStringLiteral("korvan: ") + commandLine.errorText() + QStringLiteral("\n\n")
+                  + commandLine.helpText());
+        return ExitStatus::UsageError;
+    case CommandLine::Outcome::Run:
+        break;
+    }
+
+    PanelSettings::Fault fault;
+    const auto settings = PanelSettings::load(PanelSettings::systemFile(),
+                                              PanelSettings::userFile(), commandLine, &fault);
+    if (!settings) {
+        print(stderr,
+              QStringLiteral("korvan: błąd ustawień, panel nie zostanie uruchomiony / settings "
+                             "error, the panel does not start:\n  ")
+                  + fault.message + QLatin1Char('\n'));
+        return fault.inCommandLine ? ExitStatus::UsageError : ExitStatus::SettingsError;
+    }
+
+    HistorySink::Options historyOptions;
+    historyOptions.path
+        = settings->logFile.isEmpty() ? HistorySink::defaultPath() : settings->logFile;
+    historyOptions.copyToStderr = HistorySink::stderrIsWatched();
+    HistorySink history(historyOptions);
+    history.install();
+
+    const auto app = GraphicalSession::start(argc, argv, &history);
     // Lets the desktop match the windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(KORVAN_DESKTOP_NAME));
     QApplication::setWindowIcon(Pictures::icon(Pictures::Picture::Panel));
     // One style on every platform, so the design looks the same on Linux and Windows.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
+    SingleInstance instance(SingleInstance::defaultFolder());
+    switch (instance.claim()) {
+    case SingleInstance::Claim::AlreadyRunning: {
+        // The running panel writes this to the history: two writers would share its file.
+        tellAlreadyRunning(instance.askRunningToShow());
+        return ExitStatus::AlreadyRunning;
+    }
+    case SingleInstance::Claim::Unavailable:
+        qCWarning(lcApp, "the one-panel check is unavailable (%s); starting anyway",
+                  qUtf8Printable(instance.errorText()));
+        break;
+    case SingleInstance::Claim::First:
+        break;
+    }
+
     auto *form = new Form1;
+    settings->applyTo(*form->controls().Winsock1);
+    QObject::connect(&instance, &SingleInstance::showRequested, form, [form] {
+        qCInfo(lcApp, "a second start refused; this panel's window comes to the front");
+        form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+        form->show();
+        form->raise();
+        form->activateWindow();
+    });
+    qCInfo(lcApp, "%s started: %s", KORVAN_VERSION_RECORD,
+           qUtf8Printable(describe(*settings, history.path())));
     form->show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    qCInfo(lcApp, "%s ended", KORVAN_VERSION_RECORD);
+    return status;
 }

@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QWidget>
 
+#include "panellog.h"
+
 ErrorReporter::ErrorReporter(QWidget *window)
     : QObject(window)
     , m_window(window)
@@ -12,6 +14,7 @@ ErrorReporter::ErrorReporter(QWidget *window)
 void ErrorReporter::report(const char *handler, const QString &description) noexcept
 {
     try {
+        qCCritical(lcPanel, "unexpected error in %s: %s", handler, qUtf8Printable(description));
         Q_EMIT reported(QLatin1String(handler), description);
         m_open.removeIf([](const auto &entry) { return entry.value().isNull(); });
         if (m_open.contains(description))

@@ -20,8 +20,10 @@
 #include "form1layout.h"
 #include "form2.h"
 #include "inboundtext.h"
+#include "logtext.h"
 #include "longtextlabel.h"
 #include "look.h"
+#include "panellog.h"
 #include "pictures.h"
 #include "sectionframe.h"
 #include "shapecontrol.h"
@@ -312,6 +314,7 @@ void Form1::Command1_Click()
     ui.Timer1->start();
     ui.Command1->setEnabled(false);
     ui.Command2->setEnabled(true);
+    qCInfo(lcPanel, "supervision started");
 }
 
 void Form1::Command2_Click()
@@ -320,6 +323,7 @@ void Form1::Command2_Click()
     ui.Command1->setEnabled(true);
     ui.Command2->setEnabled(false);
     ui.Shape2->setBackColor(Bgr::Red);
+    qCInfo(lcPanel, "supervision stopped");
 }
 
 void Form1::buildFrame()
@@ -352,7 +356,12 @@ void Form1::S_Click(int index)
 
     try {
         ui.Winsock1->SendData(wireFrame(m.FrameText));
-    } catch (const std::exception &) {
+        qCInfo(lcPanel, "output %s %s, frame %s sent", qUtf8Printable(output->objectName()),
+               output->shape() == 1 ? "on" : "off", qUtf8Printable(m.FrameText));
+    } catch (const std::exception &e) {
+        qCWarning(lcPanel, "output %s: frame %s not sent, output goes off: %s",
+                  qUtf8Printable(output->objectName()), qUtf8Printable(m.FrameText),
+                  e.what());
         // The box runs its own event loop: watchdog ticks, the clock and socket events go
         // on being handled while the operator reads it. Only this window's input waits.
         // Owned by the window, so a window destroyed meanwhile takes the box with it.
@@ -432,10 +441,14 @@ void Form1::Winsock1_ConnectionRequest(qint32 requestID)
 
 void Form1::Winsock1_DataArrival(qint32)
 {
+    const auto inputsBefore = m.InputState;
     ui.Winsock1->GetData(m.ReceivedText);
     ui.IP->setText(ui.Winsock1->RemoteHostIP());
     if (Inbound::isIdentification(m.ReceivedText))
         ui.Shape2->setBackColor(Bgr::Green);
+    if (Inbound::isIdentification(m.ReceivedText))
+        qCInfo(lcPanel, "controller %s identified",
+               qUtf8Printable(LogText::escaped(ui.Winsock1->RemoteHostIP())));
     ui.Label3->setText(m.ReceivedText);
     for (int k = 1; k <= Inbound::InputCount; ++k) {
         m.InputChar = Inbound::inputChar(m.ReceivedText, k).toString();
@@ -444,6 +457,9 @@ void Form1::Winsock1_DataArrival(qint32)
         if (const auto colour = Inbound::indicatorColour(state))
             ui.I[size_t(k - 1)]->setBackColor(*colour);
     }
+    if (m.InputState != inputsBefore)
+        qCInfo(lcPanel, "inputs %s from %s", qUtf8Printable(LogText::inputStates(m.InputState)),
+               qUtf8Printable(LogText::receivedText(m.ReceivedText)));
 }
 
 void Form1::Winsock1_Error(qint32, const QString &)

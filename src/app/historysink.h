@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+#include <QtGlobal>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// The history: every message of Qt's logging (the categories korvan.panel and korvan.link,
+// and Qt's own warnings) as one timestamped line in a size-capped set of rotating files,
+// and on standard error when someone reads it there. A thread of its own writes the
+// files, so a slow or full disk never holds up the window.
+class HistorySink
+{
+public:
+    struct Options
+    {
+        QString path;
+        // One file's cap; the oldest of path.1 … path.N is dropped when path is full.
+        qint64 fileBytes = 1024 * 1024;
+        int oldFiles = 4;
+        bool copyToStderr = false;
+        // Lines waiting for the writer; beyond this a flood is counted, not kept.
+        qsizetype queueLines = 10000;
+        // Told once when the file cannot be written; standard error when not set.
+        std::function<void(const QString &)> warn;
+    };
+
+    explicit HistorySink(Options options);
+    // Writes what is queued, then stops; the message handler before install() returns.
+    ~HistorySink();
+    HistorySink(const HistorySink &) = delete;
+    HistorySink &operator=(const HistorySink &) = delete;
+
+    // From now on every message of the process comes here.
+    void install();
+
+    // Formats and queues one message; never waits for the disk.
+    void append(QtMsgType type, const char *category, const QString &message);
+    // Waits until everything queued so far has been written.
+    void flush();
+
+    QString path() const { return m_options.path; }
+
+    // history.log in the user's application data folder.
+    static QString defaultPath();
+    // Standard error is a terminal or the system journal.
+    static bool stderrIsWatched();
+    static QByteArray formatLine(const QDateTime &time, QtMsgType type, const char *category,
+                                 const QString &message);
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message);
+    void run();
+    void write(const QByteArray &batch);
+    bool open();
+    void rotate();
+    void fail(const QString &reason);
+
+    Options m_options;
+    QtMessageHandler m_previous = nullptr;
+    bool m_installed = false;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    std::deque<QByteArray> m_queue;
+    quint64 m_queuedCount = 0;
+    quint64 m_writtenCount = 0;
+    quint64 m_dropped = 0;
+    bool m_stop = false;
+    bool m_flushWanted = false;
+
+    // Writer thread only.
+    QFile m_file;
+    bool m_warned = false;
+    QDateTime m_failedAt;
+    quint64 m_lost = 0;
+
+    std::thread m_thread;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+class CommandLine;
+class SocketControl;
+
+// Who may connect and where the history goes: from the system-wide settings file, then the
+// user's file, then the command line, each winning over the one before it key by key.
+// Any fault refuses the whole configuration: the panel never listens half-configured.
+struct PanelSettings
+{
+    using Subnet = std::pair<QHostAddress, int>;
+
+    QHostAddress listenAddress = QHostAddress::Any;
+    // Empty: anyone may connect, as the panel always allowed.
+    QList<Subnet> allowedPeers;
+    int idleSeconds = 10;
+    int unacknowledgedSeconds = 5;
+    // Empty: the default place.
+    QString logFile;
+
+    // The settings files' paths for this user and machine.
+    static QString systemFile();
+    static QString userFile();
+
+    struct Fault
+    {
+        // Names the file or the option, the key and the value.
+        QString message;
+        bool inCommandLine = false;
+    };
+
+    // A missing file counts as empty. On a fault, returns nothing and fills *fault.
+    static std::optional<PanelSettings> load(const QString &systemPath, const QString &userPath,
+                                             const CommandLine &commandLine, Fault *fault);
+
+    // Before the window is shown: where the socket listens, whom it lets in, and when it
+    // gives a silent controller up.
+    void applyTo(SocketControl &socket) const;
+
+    // "192.168.1.5" (one host) or "10.0.0.0/8", IPv4 or IPv6.
+    static std::optional<Subnet> parseSubnet(const QString &text);
+    static std::optional<QHostAddress> parseAddress(const QString &text);
+};

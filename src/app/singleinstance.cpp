@@ -1,0 +1,100 @@
+#include "singleinstance.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+
+namespace {
+
+const QByteArray ShowRequest = QByteArrayLiteral("show\n");
+constexpr int AnswerTimeoutMs = 3000;
+
+QString serverName(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    // Pipe names are machine-wide; the user's own folder makes them the user's.
+    return QStringLiteral("korvan-")
+        + QString::fromLatin1(QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1)
+                                  .toHex()
+                                  .left(16));
+#else
+    return folder + QStringLiteral("/korvan.socket");
+#endif
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(const QString &folder, QObject *parent)
+    : QObject(parent)
+    , m_folder(folder)
+    , m_lock(folder + QStringLiteral("/korvan.lock"))
+{
+    // A lock is stale only when its process is gone, however long the panel has run.
+    m_lock.setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+
+SingleInstance::Claim SingleInstance::claim()
+{
+    if (m_folder.isEmpty() || !QDir().mkpath(m_folder)) {
+        m_error = QStringLiteral("no runtime folder %1").arg(QDir::toNativeSeparators(m_folder));
+        return Claim::Unavailable;
+    }
+    if (!m_lock.tryLock(0)) {
+        if (m_lock.error() == QLockFile::LockFailedError)
+            return Claim::AlreadyRunning;
+        m_error = QStringLiteral("cannot create the lock file in %1")
+                      .arg(QDir::toNativeSeparators(m_folder));
+        return Claim::Unavailable;
+    }
+    // Holding the lock, any socket left there belongs to a panel that is gone.
+    const QString name = serverName(m_folder);
+    QLocalServer::removeServer(name);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+    if (!m_server->listen(name))
+        m_error = m_server->errorString();
+    return Claim::First;
+}
+
+void SingleInstance::onNewConnection()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (!socket->canReadLine())
+                return;
+            const bool show = socket->readLine(64) == ShowRequest;
+            // The answer tells the new start that this panel is alive and has heard it.
+            socket->write(QByteArrayLiteral("ok\n"));
+            socket->disconnectFromServer();
+            if (show)
+                Q_EMIT showRequested();
+        });
+    }
+}
+
+bool SingleInstance::askRunningToShow()
+{
+    QLocalSocket socket;
+    socket.connectToServer(serverName(m_folder));
+    if (!socket.waitForConnected(AnswerTimeoutMs))
+        return false;
+    socket.write(ShowRequest);
+    if (!socket.waitForBytesWritten(AnswerTimeoutMs))
+        return false;
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(AnswerTimeoutMs))
+            return false;
+    }
+    return socket.readLine(64) == QByteArrayLiteral("ok\n");
+}
