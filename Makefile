@@ -13,7 +13,6 @@ SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS    ?= -1
 PREFIX       ?= /usr/local
-SCREENSHOTS  ?= build/screenshots
 
 .PHONY: all deps release run sanitizers test stress bench fuzz package install uninstall \
         screenshot format clean
@@ -75,12 +74,13 @@ uninstall:
 	xargs -d '\n' $(SUDO) rm -fv -- < build/release/install_manifest.txt
 	$(SUDO) rm -f build/release/install_manifest.txt
 
-# Renders the README's pictures into $(SCREENSHOTS); `make screenshot SCREENSHOTS=docs`
-# renews the ones in the repository.
+# Pictures of the windows into the build folder; `make screenshot DOCS=1` renews docs/.
+SHOT_DIR := $(if $(DOCS),docs,build/screenshot)
 screenshot: release
-	mkdir -p $(SCREENSHOTS)
+	mkdir -p $(SHOT_DIR)
 	QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$(CURDIR)/build/release/runtime \
-	    build/release/bin/korvan-screenshot $(SCREENSHOTS)
+	    build/release/bin/korvan-screenshot $(SHOT_DIR)
+	@echo "Pictures in $(SHOT_DIR)/"
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

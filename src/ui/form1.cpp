@@ -1,6 +1,5 @@
 #include "form1.h"
 
-#include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,7 +7,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
@@ -53,6 +51,16 @@ QLabel *label(QWidget *parent, const QString &name, Twips::Rect rect, const QStr
     return l;
 }
 
+// The diagnostic labels lie beneath the frames; aligned to their top, their text stays
+// under a frame and never shows in the gaps between frames.
+QLabel *diagnosticLabel(QLabel *l, Twips::Rect rect)
+{
+    place(l, l->text(), rect);
+    l->setTextFormat(Qt::PlainText);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
 QToolButton *graphicalButton(QWidget *parent, const char *name, Twips::Rect rect,
                              const QString &caption, Pictures::Picture picture)
 {
@@ -78,29 +86,19 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twip
     return place(new SectionFrame(caption, parent), QLatin1String(name), rect);
 }
 
-// Regional clock texts can be wider than the designed box ("12:05:09 PM"): the box grows
-// about its centre, within its frame, rather than cut the text.
+// The designed clock boxes are narrower than some regional texts ("12:05:09 PM") and
+// lower than the 12-point font with its descenders: the box grows about its centre,
+// within its frame, rather than cut the text.
 void setClockText(QLabel *label, Twips::Rect design, const QString &text)
 {
-    // The date changes once a day: skip measuring and repainting it in between.
-    const QString previous = label->text();
-    if (previous == text)
-        return;
     label->setText(text);
-    // Digits share one width in the design's fonts, so the box only needs measuring again
-    // when the text's length changes.
-    if (previous.size() == text.size())
-        return;
+    const QFontMetrics metrics = label->fontMetrics();
+    const QSize needed(metrics.horizontalAdvance(text) + metrics.height() / 2, metrics.height());
     QRect box = Twips::toPixels(design);
-    const int needed
-        = label->fontMetrics().horizontalAdvance(text) + label->fontMetrics().height() / 2;
-    if (needed > box.width()) {
-        const int centre = box.center().x();
-        box.setLeft(centre - needed / 2);
-        box.setWidth(needed);
-        box = box.intersected(label->parentWidget()->contentsRect());
-    }
-    label->setGeometry(box);
+    const QPoint centre = box.center();
+    box.setSize(box.size().expandedTo(needed));
+    box.moveCenter(centre);
+    label->setGeometry(box.intersected(label->parentWidget()->contentsRect()));
 }
 
 } // namespace
@@ -109,33 +107,38 @@ Form1::Form1(quint16 listenPort, QWidget *parent)
     : QWidget(parent)
     , m_errors(new ErrorReporter(this))
 {
-    setObjectName(QStringLiteral("Form1"));
+    Look::setUpWindow(this, QStringLiteral("Form1"), QStringLiteral("Korvan"),
+                      Pictures::icon(Pictures::Picture::Panel),
+                      Twips::toPixels(L::ClientWidth, L::ClientHeight));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Korvan"));
-    setWindowIcon(Pictures::icon(Pictures::Picture::Panel));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setPalette(Look::designPalette());
-    setFont(Look::designFont(8.25, false));
-    setFixedSize(Twips::toPixels(L::ClientWidth, L::ClientHeight));
 
     ui.Winsock1 = new SocketControl(this);
     ui.Winsock1->setObjectName(QStringLiteral("Winsock1"));
     ui.Winsock1->setLocalPort(listenPort);
 
     buildControls();
-    Accessibility::describePanel({ui.S, ui.O, ui.I, ui.Shape1, ui.Timer1, ui.Command1, ui.Command2,
-                                  ui.Shape2, ui.Text1, {ui.Label1, ui.Label2, ui.Label3}});
+    Accessibility::describePanel({ui.S,
+                                  ui.O,
+                                  ui.I,
+                                  ui.Shape1,
+                                  ui.Timer1,
+                                  ui.Command1,
+                                  ui.Command2,
+                                  ui.Shape2,
+                                  ui.Text1,
+                                  {ui.Label1, ui.Label2, ui.Label3}});
     connectHandlers();
 
-    m_errors->run("Form_Load", [this] { Form_Load(); });
-
-    if (const QScreen *s = screen()) {
-        QRect centred(QPoint(), frameGeometry().size());
-        centred.moveCenter(s->availableGeometry().center());
-        move(centred.topLeft());
-    }
+    m_errors->run(QStringLiteral("Form_Load"), [this] { Form_Load(); });
     ui.Command1->setFocus();
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Centred on its first showing, when its frame is known.
+    if (std::exchange(m_firstShow, false))
+        Look::centreOnScreen(this);
 }
 
 Form1::~Form1() = default;
@@ -148,21 +151,19 @@ QString Form1::CalculateHexCheckDigit(const QString &TransponderData) const
 void Form1::buildControls()
 {
     // Diagnostic labels first: everything created after them lies above them.
-    ui.Label1 = label(this, QStringLiteral("Label1"), L::Label1, QStringLiteral("Label1"));
-    ui.Label2 = label(this, QStringLiteral("Label2"), L::Label2, QStringLiteral("Label2"));
+    // Their design captions are their names.
+    ui.Label1 = diagnosticLabel(new QLabel(QStringLiteral("Label1"), this), L::Label1);
+    ui.Label2 = diagnosticLabel(new QLabel(QStringLiteral("Label2"), this), L::Label2);
     // Label3 shows whatever the controller sent, megabytes included.
-    ui.Label3 = place(new LongTextLabel(QStringLiteral("Label3"), this), QStringLiteral("Label3"),
-                      L::Label3);
+    ui.Label3 = diagnosticLabel(new LongTextLabel(QStringLiteral("Label3"), this), L::Label3);
 
     ui.Text1 = place(new QLineEdit(QStringLiteral("Korvan v1.0"), this), QStringLiteral("Text1"),
                      L::Text1);
     ui.Text1->setAlignment(Qt::AlignCenter);
-    ui.Text1->setFont(Look::designFont(L::BannerPointSize, true));
+    ui.Text1->setFont(Look::designFont(Look::TitlePointSize, true));
     ui.Text1->setFocusPolicy(Qt::ClickFocus);
     Look::setTextColour(ui.Text1, Bgr::Blue);
 
-    ui.OutputButtons = new QButtonGroup(this);
-    ui.OutputButtons->setObjectName(QStringLiteral("OutputButtons"));
     QGroupBox **sectionFrames[] = {&ui.Frame1, &ui.Frame3, &ui.Frame4};
     for (int s = 1; s <= Output::Sections; ++s) {
         const L::OutputSection &section = L::OutputSections[s - 1];
@@ -174,7 +175,6 @@ void Form1::buildControls()
                                  {L::column(L::OutputButtonLeft, n), section.buttonTop,
                                   L::OutputButtonWidth, L::OutputButtonHeight});
             button->setAutoDefault(false);
-            ui.OutputButtons->addButton(button, id);
             ui.S[size_t(s - 1)][size_t(n - 1)] = button;
             ui.O[size_t(s - 1)][size_t(n - 1)]
                 = indicator(f, designName('O', id),
@@ -195,7 +195,7 @@ void Form1::buildControls()
                     {L::column(L::NumberLabelLeft, k), L::NumberLabelTop, L::NumberLabelSide,
                      L::NumberLabelSide},
                     QString::number(k));
-        number->setFont(Look::designFont(L::NumberPointSize, true));
+        number->setFont(Look::designFont(Look::DefaultPointSize, true));
         Look::setTextColour(number, Bgr::Blue);
         ui.InputNumbers[size_t(k - 1)] = number;
     }
@@ -222,7 +222,7 @@ void Form1::buildControls()
     ui.Label13 = label(column, QStringLiteral("Label13"), L::Label13, QString());
     for (QLabel *clock : {ui.Label12, ui.Label13}) {
         clock->setAlignment(Qt::AlignCenter);
-        clock->setFont(Look::designFont(L::ClockPointSize, true));
+        clock->setFont(Look::designFont(Look::ClockPointSize, true));
         Look::setTextColour(clock, Bgr::DarkBlue);
     }
     ui.Command10
@@ -258,40 +258,44 @@ void Form1::buildControls()
 
 void Form1::connectHandlers()
 {
-    auto *errors = m_errors;
-    connect(ui.Command1, &QAbstractButton::clicked, this,
-            [this, errors] { errors->run("Command1_Click", [this] { Command1_Click(); }); });
-    connect(ui.Command2, &QAbstractButton::clicked, this,
-            [this, errors] { errors->run("Command2_Click", [this] { Command2_Click(); }); });
-    connect(ui.OutputButtons, &QButtonGroup::idClicked, this, [this, errors](int index) {
-        errors->run("S_Click", [this, index] { S_Click(index); });
-    });
-    connect(ui.Timer1, &QTimer::timeout, this,
-            [this, errors] { errors->run("Timer1_Timer", [this] { Timer1_Timer(); }); });
-    connect(ui.Timer2, &QTimer::timeout, this,
-            [this, errors] { errors->run("Timer2_Timer", [this] { Timer2_Timer(); }); });
-    connect(ui.Winsock1, &SocketControl::connectionRequest, this, [this, errors](qint32 requestID) {
-        errors->run("Winsock1_ConnectionRequest",
-                    [this, requestID] { Winsock1_ConnectionRequest(requestID); });
-    });
-    connect(ui.Winsock1, &SocketControl::dataArrival, this, [this, errors](qint32 bytesTotal) {
-        errors->run("Winsock1_DataArrival",
-                    [this, bytesTotal] { Winsock1_DataArrival(bytesTotal); });
-    });
-    connect(ui.Winsock1, &SocketControl::errorOccurred, this,
-            [this, errors](qint32 number, const QString &description) {
-                errors->run("Winsock1_Error",
-                            [this, number, &description] { Winsock1_Error(number, description); });
-            });
-    connect(ui.Winsock1, &SocketControl::connectionEnded, this,
-            [this, errors](SocketControl::Ending how) {
-                errors->run("Winsock1_ConnectionEnded",
-                            [this, how] { Winsock1_ConnectionEnded(how); });
-            });
-    connect(ui.Command10, &QAbstractButton::clicked, this,
-            [this, errors] { errors->run("Command10_Click", [this] { Command10_Click(); }); });
-    connect(ui.Command20, &QAbstractButton::clicked, this,
-            [this, errors] { errors->run("Command20_Click", [this] { Command20_Click(); }); });
+    ErrorReporter &e = *m_errors;
+    e.connectHandler(ui.Command1, &QAbstractButton::clicked, "Click", this, &Form1::Command1_Click);
+    e.connectHandler(ui.Command2, &QAbstractButton::clicked, "Click", this, &Form1::Command2_Click);
+    for (int s = 1; s <= Output::Sections; ++s) {
+        for (int n = 1; n <= Output::PerSection; ++n) {
+            e.connectHandler(ui.S[size_t(s - 1)][size_t(n - 1)], &QAbstractButton::clicked, "Click",
+                             this, &Form1::S_Click, Output::designId(s, n));
+        }
+    }
+    e.connectHandler(ui.Timer1, &QTimer::timeout, "Timer", this, &Form1::Timer1_Timer);
+    e.connectHandler(ui.Timer2, &QTimer::timeout, "Timer", this, &Form1::Timer2_Timer);
+    e.connectHandler(ui.Winsock1, &SocketControl::connectionRequest, "ConnectionRequest", this,
+                     &Form1::Winsock1_ConnectionRequest);
+    e.connectHandler(ui.Winsock1, &SocketControl::dataArrival, "DataArrival", this,
+                     &Form1::Winsock1_DataArrival);
+    e.connectHandler(ui.Winsock1, &SocketControl::errorOccurred, "Error", this,
+                     &Form1::Winsock1_Error);
+    e.connectHandler(ui.Winsock1, &SocketControl::connectionEnded, "ConnectionEnded", this,
+                     &Form1::Winsock1_ConnectionEnded);
+    e.connectHandler(ui.Command10, &QAbstractButton::clicked, "Click", this,
+                     &Form1::Command10_Click);
+    e.connectHandler(ui.Command20, &QAbstractButton::clicked, "Click", this,
+                     &Form1::Command20_Click);
+    e.setAdvice([this] { return adviceAfterFailure(); });
+}
+
+ErrorReporter::Advice Form1::adviceAfterFailure() const
+{
+    // A failed tick leaves Timer1 off while supervision still counts as running.
+    if (ui.Command2->isEnabled() && !ui.Timer1->isActive()) {
+        return {QStringLiteral("Nadzór łącza został wstrzymany: panel nie nasłuchuje."),
+                QStringLiteral("Naciśnij „Zakończ nasłuch”, usuń przyczynę (na przykład zamknij "
+                               "program, który zajmuje port %1), a potem naciśnij „Rozpocznij "
+                               "nasłuch”.")
+                    .arg(m.ListenPort.value_or(0))};
+    }
+    return {QStringLiteral("Ta czynność panelu nie została dokończona; panel działa dalej."),
+            QStringLiteral("Jeśli błąd się powtarza, przekaż ten komunikat integratorowi.")};
 }
 
 void Form1::Form_Load()
@@ -344,8 +348,6 @@ void Form1::buildFrame()
 
 void Form1::S_Click(int index)
 {
-    if (!Output::isDesignId(index))
-        return;
     ShapeControl *output
         = ui.O[size_t(Output::sectionOf(index) - 1)][size_t(Output::numberOf(index) - 1)];
     if (const auto toggle = toggledOutput(output->shape())) {
@@ -360,11 +362,10 @@ void Form1::S_Click(int index)
                output->shape() == 1 ? "on" : "off", qUtf8Printable(m.FrameText));
     } catch (const std::exception &e) {
         qCWarning(lcPanel, "output %s: frame %s not sent, output goes off: %s",
-                  qUtf8Printable(output->objectName()), qUtf8Printable(m.FrameText),
-                  e.what());
-        // The box runs its own event loop: watchdog ticks, the clock and socket events go
-        // on being handled while the operator reads it. Only this window's input waits.
-        // Owned by the window, so a window destroyed meanwhile takes the box with it.
+                  qUtf8Printable(output->objectName()), qUtf8Printable(m.FrameText), e.what());
+        // exec() is application-modal: no window takes input until the operator closes the
+        // box, but its own event loop goes on handling watchdog ticks, the clock and socket
+        // events. Owned by the window, so a window destroyed meanwhile takes the box with it.
         QPointer<Form1> self(this);
         auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Korvan"),
                                     QStringLiteral("Brak połączenia ze sterownikiem...."),
@@ -399,7 +400,8 @@ void Form1::Timer1_Timer()
 
     SocketControl &socket = *ui.Winsock1;
     auto closable = [](qint16 s) {
-        return s == SocketControl::sckClosed || s == SocketControl::sckListening || s == SocketControl::sckError;
+        return s == SocketControl::sckClosed || s == SocketControl::sckListening
+            || s == SocketControl::sckError;
     };
     qint16 S = socket.State();
     if (S == SocketControl::sckClosed) {

@@ -4,12 +4,11 @@
 
 #include <array>
 
+#include "errorreporter.h"
 #include "outputframe.h"
 #include "panelstate.h"
 #include "socketcontrol.h"
 
-class ErrorReporter;
-class QButtonGroup;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -41,7 +40,6 @@ public:
         std::array<std::array<ShapeControl *, Output::PerSection>, Output::Sections> O {};
         std::array<ShapeControl *, 8> I {};
         std::array<QLabel *, 8> InputNumbers {};
-        QButtonGroup *OutputButtons = nullptr;
         QTimer *Timer1 = nullptr, *Timer2 = nullptr;
         SocketControl *Winsock1 = nullptr;
     };
@@ -56,9 +54,13 @@ public:
 
     QString CalculateHexCheckDigit(const QString &TransponderData) const;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void buildControls();
     void connectHandlers();
+    ErrorReporter::Advice adviceAfterFailure() const;
 
     void Form_Load();
     void Command1_Click();
@@ -78,4 +80,5 @@ private:
     Controls ui;
     PanelState m;
     ErrorReporter *m_errors = nullptr;
+    bool m_firstShow = true;
 };

@@ -11,9 +11,6 @@ inline constexpr int ClientWidth = 8280;
 inline constexpr int ClientHeight = 7200;
 
 inline constexpr Twips::Rect Text1 {0, 120, 5415, 975};
-inline constexpr qreal BannerPointSize = 17.25;
-inline constexpr qreal NumberPointSize = 8.25;
-inline constexpr qreal ClockPointSize = 12;
 
 // Output sections, top to bottom.
 struct OutputSection

@@ -2,13 +2,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 
 #include "errorreporter.h"
 #include "look.h"
@@ -21,8 +18,6 @@ constexpr int ClientWidth = 5175;
 constexpr int ClientHeight = 4695;
 constexpr Twips::Rect Frame1 {120, 120, 4935, 4455};
 constexpr Twips::Rect Command1 {1440, 3840, 1935, 375};
-constexpr qreal TitlePointSize = 17.25;
-constexpr qreal LinePointSize = 8.25;
 
 enum class Style { Title, Line, Notice };
 
@@ -36,10 +31,12 @@ struct LabelDesign
 };
 constexpr LabelDesign Labels[] = {
     {"Label1", {120, 240, 4695, 975}, Style::Title, "Korvan"},
-    {"Label2", {1080, 1320, 3375, 255}, Style::Line, "Autor: Zespół Korvan"},
-    {"Label3", {1320, 1680, 2295, 255}, Style::Line, "Tel.: u integratora"},
-    {"Label4", {960, 2040, 3375, 255}, Style::Line, "E-mail: u integratora systemu"},
-    {"Label6", {1080, 2400, 3375, 255}, Style::Line, "WWW: w dokumentacji instalacji"},
+    // The author lines start at different places, set so that lines of these lengths stand
+    // centred one under the other.
+    {"Label2", {1080, 1320, 3375, 255}, Style::Line, "Autor: zespół projektu Korvan"},
+    {"Label3", {1320, 1680, 2295, 255}, Style::Line, "Telefon: w dokumentacji"},
+    {"Label4", {960, 2040, 3375, 255}, Style::Line, "E-mail: w dokumentacji instalacji"},
+    {"Label6", {1080, 2400, 3375, 255}, Style::Line, "WWW: w dokumentacji panelu"},
     {"Label5",
      {600, 3000, 3495, 615},
      Style::Notice,
@@ -61,14 +58,9 @@ void destroyInstance()
 Form2::Form2()
     : m_errors(new ErrorReporter(this))
 {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral("O programie"));
-    setWindowIcon(Pictures::icon(Pictures::Picture::Information));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setPalette(Look::designPalette());
-    setFont(Look::designFont(LinePointSize, false));
-    setFixedSize(Twips::toPixels(ClientWidth, ClientHeight));
+    Look::setUpWindow(this, QStringLiteral("Form2"), QStringLiteral("O programie"),
+                      Pictures::icon(Pictures::Picture::Information),
+                      Twips::toPixels(ClientWidth, ClientHeight));
 }
 
 Form2 *Form2::instance()
@@ -110,11 +102,11 @@ void Form2::load()
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         switch (design.style) {
         case Style::Title:
-            label->setFont(Look::designFont(TitlePointSize, true));
+            label->setFont(Look::designFont(Look::TitlePointSize, true));
             Look::setTextColour(label, Bgr::Blue);
             break;
         case Style::Line:
-            label->setFont(Look::designFont(LinePointSize, true));
+            label->setFont(Look::designFont(Look::DefaultPointSize, true));
             break;
         case Style::Notice:
             label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -128,22 +120,18 @@ void Form2::load()
     ui.Command1->setObjectName(QStringLiteral("Command1"));
     ui.Command1->setGeometry(Twips::toPixels(Command1));
     // Queued: the button is destroyed by the unload it starts.
-    connect(
-        ui.Command1, &QAbstractButton::clicked, ui.Command1,
-        [this] { m_errors->run("Command1_Click", [this] { Command1_Click(); }); },
-        Qt::QueuedConnection);
-
-    // Centred on the screen the operator works on, each time the window is loaded.
-    QScreen *target = QGuiApplication::screenAt(QCursor::pos());
-    if (!target)
-        target = QGuiApplication::primaryScreen();
-    if (target) {
-        setScreen(target);
-        QRect centred(QPoint(), frameGeometry().size());
-        centred.moveCenter(target->availableGeometry().center());
-        move(centred.topLeft());
-    }
+    m_errors->connectHandler(ui.Command1, &QAbstractButton::clicked, "Click", this,
+                             &Form2::Command1_Click, Qt::QueuedConnection);
+    m_centreOnShow = true;
     ui.Command1->setFocus();
+}
+
+void Form2::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Centred each time it is loaded; the frame it is centred with exists only now.
+    if (std::exchange(m_centreOnShow, false))
+        Look::centreOnScreen(this);
 }
 
 void Form2::unload()

@@ -33,6 +33,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     Form2();
@@ -43,4 +44,5 @@ private:
 
     Controls ui;
     ErrorReporter *m_errors = nullptr;
+    bool m_centreOnShow = false;
 };

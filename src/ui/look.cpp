@@ -1,7 +1,9 @@
 #include "look.h"
 
-#include <QStyle>
-#include <QStyleFactory>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
 #include <QWidget>
 
 namespace Look {
@@ -43,6 +45,32 @@ void setTextColour(QWidget *widget, BgrColor colour)
     palette.setColor(QPalette::WindowText, c);
     palette.setColor(QPalette::Text, c);
     widget->setPalette(palette);
+}
+
+void setUpWindow(QWidget *window, const QString &name, const QString &title, const QIcon &icon,
+                 QSize client)
+{
+    window->setObjectName(name);
+    window->setWindowTitle(title);
+    window->setWindowIcon(icon);
+    window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    window->setPalette(designPalette());
+    window->setFont(designFont(DefaultPointSize, false));
+    window->setFixedSize(client);
+}
+
+void centreOnScreen(QWidget *window)
+{
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    // move() places the frame's top-left corner.
+    window->move(frame.topLeft());
 }
 
 } // namespace Look

@@ -3,10 +3,10 @@
 #include <QGroupBox>
 #include <QImage>
 
-// A frame that draws itself from a cached picture. Every output press repaints its
-// button twice before the frame goes out, and each repaint paints the frame beneath the
-// button: the style measures and shapes the caption every time, which was most of the
-// press's cost.
+// A frame that draws itself from a picture kept until its size, scale, caption, font,
+// palette, style or enabled state changes. An output press repaints its button twice
+// before its frame goes out, each time over the frame beneath it; drawn by the style, the
+// frame would lay out its caption again each time.
 class SectionFrame : public QGroupBox
 {
     Q_OBJECT

@@ -4,24 +4,22 @@
 
 #include "bgrcolor.h"
 
-// A filled shape with a black outline: the panel's indicators. Shape selects the
-// outline (0 rectangle, 1 square, 4 rounded rectangle); the output indicators also keep
-// their state in it. BackColor is the fill, in the design's BGR values.
+// A filled shape with a black outline: the panel's indicators. Shape selects the outline
+// (1 a square centred in the box, any other value the whole box as a rectangle); the
+// output indicators also keep their state in it. BackColor is the fill, in the design's
+// BGR values.
 class ShapeControl : public QWidget
 {
     Q_OBJECT
     Q_PROPERTY(qint16 Shape READ shape WRITE setShape)
     Q_PROPERTY(quint32 BackColor READ backColor WRITE setBackColor)
-    Q_PROPERTY(quint32 FillColor READ fillColor WRITE setFillColor)
+    // The bars' second colour: stored as designed, never shown.
+    Q_PROPERTY(quint32 FillColor MEMBER m_fillColor)
 
 public:
     enum Outline : qint16 {
         Rectangle = 0,
         Square = 1,
-        Oval = 2,
-        Circle = 3,
-        RoundedRectangle = 4,
-        RoundedSquare = 5,
     };
 
     explicit ShapeControl(QWidget *parent = nullptr);
@@ -32,7 +30,6 @@ public:
     BgrColor backColor() const { return m_backColor; }
     void setBackColor(BgrColor colour);
 
-    BgrColor fillColor() const { return m_fillColor; }
     void setFillColor(BgrColor colour) { m_fillColor = colour; }
 
 Q_SIGNALS:
@@ -40,11 +37,8 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void updateOpaqueness();
-
     qint16 m_shape = Rectangle;
     BgrColor m_backColor = Bgr::Red;
     BgrColor m_fillColor = 0;

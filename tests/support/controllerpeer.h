@@ -35,22 +35,19 @@ public:
     // Everything received so far, without taking it.
     QByteArray received() { return m_buffer += m_socket.readAll(); }
 
-    // Complete CR LF lines received so far, taken out of the buffer.
-    QList<QByteArray> takeLines()
+    // Waits (running the event loop) for the next count complete CR LF lines and takes
+    // them out of the buffer; fewer if the time is up. Later lines stay for the next call.
+    QList<QByteArray> waitForLines(qsizetype count, int timeoutMs = 10000)
     {
-        received();
+        waitUntil([&] { return received().count("\r\n") >= count; }, timeoutMs);
         QList<QByteArray> lines;
-        for (qsizetype end; (end = m_buffer.indexOf("\r\n")) >= 0; m_buffer.remove(0, end + 2))
+        for (qsizetype end; lines.size() < count && (end = m_buffer.indexOf("\r\n")) >= 0;
+             m_buffer.remove(0, end + 2))
             lines.append(m_buffer.left(end));
         return lines;
     }
 
-    // Waits (running the event loop) for the next complete line.
-    QByteArray waitForLine(int timeoutMs = 5000)
-    {
-        const bool arrived = waitUntil([this] { return received().contains("\r\n"); }, timeoutMs);
-        return arrived ? takeLines().constFirst() : QByteArray();
-    }
+    QByteArray waitForLine(int timeoutMs = 10000) { return waitForLines(1, timeoutMs).value(0); }
 
     // A clean close (FIN).
     void close()

@@ -20,13 +20,14 @@ struct ConnectedPanel
     qint16 socketState() const { return ui().Winsock1->State(); }
     bool waitForSocketState(qint16 state) const
     {
-        return QTest::qWaitFor([&] { return socketState() == state; }, 10000);
+        return waitUntil([&] { return socketState() == state; }, 10000);
     }
     bool startConnected()
     {
         form->show();
         QTest::mouseClick(ui().Command1, Qt::LeftButton);
-        return QTest::qWaitForWindowExposed(form.get()) && waitForSocketState(SocketControl::sckListening)
+        return QTest::qWaitForWindowExposed(form.get())
+            && waitForSocketState(SocketControl::sckListening)
             && peer.connectTo(quint16(ui().Winsock1->LocalPort()), 10000)
             && waitForSocketState(SocketControl::sckConnected);
     }

@@ -24,22 +24,18 @@ void TestFaults::controllerThatNeverReads()
     // Stalled this long, a controller would be given up as dead; here it must stay.
     ui.Winsock1->setDeadPeerTimeouts(10, 3600);
     ui.Command1->click();
-    QTRY_COMPARE(ui.Winsock1->State(), qint16(SocketControl::sckListening));
+    QVERIFY(waitUntil([&] { return ui.Winsock1->State() == SocketControl::sckListening; }));
     ControllerPeer peer;
     peer.socket().setReadBufferSize(1); // takes one byte, then leaves everything in the kernel
     QVERIFY(peer.connectTo(quint16(ui.Winsock1->LocalPort())));
-    QTRY_COMPARE(ui.Winsock1->State(), qint16(SocketControl::sckConnected));
+    QVERIFY(waitUntil([&] { return ui.Winsock1->State() == SocketControl::sckConnected; }));
     const auto *connection = ui.Winsock1->findChild<QTcpSocket *>();
     QVERIFY(connection);
 
-    QElapsedTimer press;
-    qint64 worstPress = 0;
     // Presses until the kernel's buffers are full and Qt keeps frames itself, then many more.
     int presses = 0, pressesToFill = -1;
     while (presses < 400000 && (pressesToFill < 0 || presses < pressesToFill + extraPresses)) {
-        press.start();
         ui.S[0][size_t(presses % 8)]->click();
-        worstPress = qMax(worstPress, press.elapsed());
         if (++presses % 200 == 0)
             QCoreApplication::processEvents();
         if (pressesToFill < 0 && connection->bytesToWrite() >= 4096)
@@ -47,16 +43,18 @@ void TestFaults::controllerThatNeverReads()
     }
     const qint64 buffered = connection->bytesToWrite();
     qInfo("never-reading controller: kernel full after %d presses; %d more leave %lld bytes in "
-          "the panel's write buffer; worst press %lld ms; peak memory %lld KiB",
-          pressesToFill, extraPresses, buffered, worstPress, memoryKiB("VmHWM"));
-    QVERIFY(pressesToFill > 0 && worstPress <= 200);
+          "the panel's write buffer",
+          pressesToFill, extraPresses, buffered);
+    QVERIFY(pressesToFill > 0);
     QVERIFY(buffered <= qint64(presses) * 27); // bounded: no more than the frames themselves
 
-    // Reading again, the controller gets every frame, the last one the state on screen.
+    // Reading again, the controller gets every frame, the last one the state on screen, and
+    // the panel's buffer empties.
     peer.socket().setReadBufferSize(0);
-    QVERIFY(waitUntil([&] { return peer.received().size() >= qint64(presses) * 27; }, 30000));
+    QVERIFY(waitUntil([&] { return peer.received().size() >= qint64(presses) * 27; }, 60000));
     QCOMPARE(peer.received().size(), qint64(presses) * 27);
     QCOMPARE(peer.received().right(27), (ui.Label2->text() + QStringLiteral("\r\n")).toLatin1());
+    QVERIFY(waitUntil([&] { return connection->bytesToWrite() == 0; }));
 }
 
 QTEST_MAIN(TestFaults)

@@ -1,6 +1,7 @@
 #include <QGroupBox>
 #include <QHostInfo>
 #include <QLabel>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -79,21 +80,51 @@ private Q_SLOTS:
                  caption);
     }
 
+    // Command2 (while enabled), Command1, Command10, S11 … S38, Command20; a disabled
+    // button is passed over.
+    void tabOrder_data()
+    {
+        QTest::addColumn<bool>("started");
+        QTest::addColumn<QString>("order");
+        const QString outputs = QStringLiteral("S11 S12 S13 S14 S15 S16 S17 S18 S21 S22 S23 S24 "
+                                               "S25 S26 S27 S28 S31 S32 S33 S34 S35 S36 S37 S38");
+        QTest::newRow("at start-up")
+            << false << QStringLiteral("Command1 Command10 ") + outputs + u" Command20 Command1";
+        QTest::newRow("supervising")
+            << true << QStringLiteral("Command2 Command10 ") + outputs + u" Command20 Command2";
+    }
+
     void tabOrder()
     {
+        QFETCH(bool, started);
+        QFETCH(QString, order);
         Form1 form(0);
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(QApplication::focusWidget(), form.controls().Command1);
+        if (started) {
+            QTest::keyClick(form.windowHandle(), Qt::Key_Space);
+            QVERIFY(form.controls().Timer1->isActive());
+            form.controls().Command2->setFocus();
+        }
         QStringList visited;
-        for (int i = 0; i < 28; ++i) {
+        for (qsizetype i = order.count(u' '); i >= 0; --i) {
             visited << QApplication::focusWidget()->objectName();
             QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
         }
-        QCOMPARE(visited.join(u' '),
-                 QStringLiteral("Command1 Command10 S11 S12 S13 S14 S15 S16 S17 S18 S21 S22 S23 "
-                                "S24 S25 S26 S27 S28 S31 S32 S33 S34 S35 S36 S37 S38 Command20 "
-                                "Command1"));
+        QCOMPARE(visited.join(u' '), order);
+    }
+
+    // Centred on its first showing with its frame, as the operator sees it.
+    void centredWithFrame()
+    {
+        Form1 form(0);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        if (form.frameGeometry() == form.geometry())
+            QSKIP("this platform draws no window frame");
+        QCOMPARE(form.frameGeometry().center(), form.screen()->availableGeometry().center());
     }
 };
 

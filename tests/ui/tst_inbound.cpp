@@ -9,7 +9,7 @@ class TestInbound : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_panel.startConnected()); }
+    void initTestCase() { QVERIFY(m_arrivals.isValid() && m_panel.startConnected()); }
 
     void arrival_data()
     {
@@ -59,7 +59,7 @@ private:
     {
         const qsizetype before = m_arrivals.size();
         m_panel.peer.send(text);
-        return QTest::qWaitFor([&] { return m_arrivals.size() > before; }, 10000)
+        return waitUntil([&] { return m_arrivals.size() > before; }, 10000)
             && m_arrivals.size() == before + 1;
     }
 

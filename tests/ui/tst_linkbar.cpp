@@ -174,7 +174,7 @@ void TestLinkBar::strangerDisturbsNothing()
     QCOMPARE(ui.Shape2->backColor(), Bgr::Green);
     QCOMPARE(ui.IP->text(), QStringLiteral("127.0.0.1"));
     QCOMPARE(requests.size(), 1);
-    QVERIFY(panel.peer.takeLines().isEmpty());
+    QVERIFY(panel.peer.received().isEmpty());
     QCOMPARE(reports.size(), 0);
 }
 
