@@ -71,14 +71,14 @@ struct PlainPanel
     {
         window.setWindowTitle(QStringLiteral("Korvan"));
         window.setPalette(Look::designPalette());
-        window.setFont(Look::designFont(8.25, false));
+        window.setFont(Look::designFont(Look::DefaultPointSize, false));
         window.setFixedSize(Twips::toPixels(L::ClientWidth, L::ClientHeight));
         label(&window, QStringLiteral("Label1"), L::Label1);
         label(&window, QStringLiteral("Label2"), L::Label2);
         label(&window, QStringLiteral("Label3"), L::Label3);
         auto *banner = placed(new QLineEdit(QStringLiteral("Korvan v1.0"), &window), L::Text1);
         banner->setAlignment(Qt::AlignCenter);
-        banner->setFont(Look::designFont(L::BannerPointSize, true));
+        banner->setFont(Look::designFont(Look::TitlePointSize, true));
         for (const L::OutputSection &section : L::OutputSections) {
             auto *frame
                 = placed(new QGroupBox(QString::fromUtf8(section.caption), &window), section.rect);
@@ -100,7 +100,7 @@ struct PlainPanel
             label(inputs, QString::number(k),
                   {L::column(L::NumberLabelLeft, k), L::NumberLabelTop, L::NumberLabelSide,
                    L::NumberLabelSide},
-                  L::NumberPointSize);
+                  Look::DefaultPointSize);
         }
         auto *column = placed(new QGroupBox(&window), L::Frame2);
         toolButton(column, QStringLiteral("Rozpocznij nasłuch"), L::Command1, QStyle::SP_MediaPlay);
@@ -111,8 +111,8 @@ struct PlainPanel
         label(column, QStringLiteral("Host: ") + QSysInfo::machineHostName(), L::Host);
         label(column, QStringLiteral("IP: 127.0.0.1"), L::IP);
         label(column, QStringLiteral("Port: 6165"), L::Port1);
-        time = label(column, QString(), L::Label12, L::ClockPointSize);
-        date = label(column, QString(), L::Label13, L::ClockPointSize);
+        time = label(column, QString(), L::Label12, Look::ClockPointSize);
+        date = label(column, QString(), L::Label13, Look::ClockPointSize);
         time->setAlignment(Qt::AlignCenter);
         date->setAlignment(Qt::AlignCenter);
         toolButton(column, QStringLiteral("O programie..."), L::Command10,
