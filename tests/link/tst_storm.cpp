@@ -1,13 +1,11 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
-#include <functional>
 
 #include "bgrcolor.h"
 #include "controllerpeer.h"
@@ -15,27 +13,21 @@
 #include "form1.h"
 #include "processfigures.h"
 #include "shapecontrol.h"
-#include "waituntil.h"
 
 namespace {
-
-enum class Kind { CleanClose, Reset, Silent, Simultaneous, Unaccepted, Panel };
-
-// Deletions the control left for later, done now, so descriptors can be counted.
-void finishDeletes()
+bool isConnected(ControllerPeer &peer)
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return peer.socket().state() == QTcpSocket::ConnectedState;
 }
-
 } // namespace
 
+enum class Kind { CleanClose, Reset, Silent, Simultaneous, Unaccepted, Panel };
 Q_DECLARE_METATYPE(Kind)
 
 // Storms of connections, one way of ending per row, against the socket control used as the
 // panel uses it (every request accepted on the same socket, newest wins), and one row
 // through the running panel with its watchdog. Each cycle starts from whatever the one
-// before left behind; afterwards no descriptor is left over and a controller is served as
-// on the first day.
+// before left; afterwards no descriptor is left over and a controller is served as before.
 class TestStorm : public QObject
 {
     Q_OBJECT
@@ -119,11 +111,7 @@ void TestStorm::storm()
         }
         // The newest of simultaneous attempts wins, the others are dropped, not left pending.
         QVERIFY(waitUntil([&] {
-            return std::count_if(peers, peers + count,
-                                 [](ControllerPeer &p) {
-                                     return p.socket().state() == QTcpSocket::ConnectedState;
-                                 })
-                == 1
+            return std::count_if(peers, peers + count, isConnected) == 1
                 && socket.State() == SocketControl::sckConnected;
         }));
         // Earlier attempts of the same cycle ended as replaced; this counts from the winner.
@@ -140,11 +128,10 @@ void TestStorm::storm()
             how == Kind::CleanClose ? peer.close() : peer.abort();
         // A reset is a fault (error state and an Error event, counted below); a close is not.
         QVERIFY(waitUntil([&] { return ended.size() > endedBefore; }));
-        if (!panelRow) {
-            const qint16 end
-                = how == Kind::Reset ? SocketControl::sckError : SocketControl::sckClosed;
-            QCOMPARE(socket.State(), end);
-        }
+        if (!panelRow)
+            QCOMPARE(
+                socket.State(),
+                qint16(how == Kind::Reset ? SocketControl::sckError : SocketControl::sckClosed));
         // However it ended, the panel no longer shows the link as up.
         QCOMPARE(ui.Shape2->backColor(), Bgr::Red);
     };
@@ -152,10 +139,10 @@ void TestStorm::storm()
         return panelRow ? Kind(i % 4) : kind;
     };
 
-    // Descriptors are counted once a first controller has come and gone.
     cycle(kindOf(0));
     QVERIFY(listening());
-    finishDeletes();
+    // Deletions the control left for later, done now, so descriptors can be counted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     const int descriptorsBefore = openDescriptorCount();
     const qsizetype errorsBefore = errors.size();
     int survived = 0;
@@ -165,7 +152,7 @@ void TestStorm::storm()
         cycle(kindOf(survived));
     }
     QVERIFY(listening());
-    finishDeletes();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     const int descriptorsAfter = openDescriptorCount();
     qInfo("storm (%s): %d of %d cycles survived; descriptors %d before, %d after; peak memory "
           "%lld KiB",

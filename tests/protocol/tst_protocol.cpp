@@ -1,6 +1,7 @@
 #include <QTest>
 
 #include "checkdigit.h"
+#include "logtext.h"
 #include "outputframe.h"
 #include "runtimeerror.h"
 
@@ -20,13 +21,18 @@ class TestProtocol : public QObject
 private Q_SLOTS:
     void checkDigit_data();
     void checkDigit();
-    void badCharacter_data();
-    void badCharacter();
     void frames_data();
     void frames();
-    void toggle();
+    // What a hostile controller may send must reach a history line as inert ASCII. (The
+    // whole session's history proves escapes, CR LF, NUL, DEL and C1 controls escaped.)
+    void escapedBytes_data();
+    void escapedBytes();
+    void singleLine_data();
+    void singleLine();
+    void receivedTextIsCut();
 };
 
+// Golden vectors; no digit: the text is refused as a type mismatch.
 void TestProtocol::checkDigit_data()
 {
     QTest::addColumn<QString>("text");
@@ -52,32 +58,24 @@ void TestProtocol::checkDigit_data()
     // Only the first 24 characters count, whatever follows.
     row("01,22x0 then xyz!", QStringLiteral("01") + zeros(22) + QStringLiteral("xyz!"), "F");
     row("24x1 then CR LF", QString(24, QLatin1Char('1')) + QStringLiteral("\r\n"), "C");
+    row("G first", QStringLiteral("G") + zeros(23), "");
+    row("g 24th", zeros(23) + QStringLiteral("g"), "");
+    row("blank", QStringLiteral("0 1"), "");
+    row("Polish letter", QStringLiteral("ą"), "");
+    // Digits that a Unicode-aware test would accept.
+    row("Arabic-Indic 3", QString(QChar(u'\u0663')), "");
+    row("fullwidth A", QString(QChar(u'\uFF21')), "");
+    row("CR LF in frame", zeros(12) + QStringLiteral("\r\n"), "");
 }
 
 void TestProtocol::checkDigit()
 {
     QFETCH(QString, text);
     QFETCH(QString, digit);
-    QCOMPARE(CalculateHexCheckDigit(text), digit);
-}
-
-void TestProtocol::badCharacter_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("G first") << QStringLiteral("G") + zeros(23);
-    QTest::newRow("g 24th") << zeros(23) + QStringLiteral("g");
-    QTest::newRow("blank") << QStringLiteral("0 1");
-    QTest::newRow("Polish letter") << QStringLiteral("ą");
-    // Digits that a Unicode-aware test would accept.
-    QTest::newRow("Arabic-Indic 3") << QString(QChar(u'\u0663'));
-    QTest::newRow("fullwidth A") << QString(QChar(u'\uFF21'));
-    QTest::newRow("CR LF in frame") << zeros(12) + QStringLiteral("\r\n");
-}
-
-void TestProtocol::badCharacter()
-{
-    QFETCH(QString, text);
-    QVERIFY_THROWS_EXCEPTION(TypeMismatchError, CalculateHexCheckDigit(text));
+    if (digit.isEmpty())
+        QVERIFY_THROWS_EXCEPTION(TypeMismatchError, CalculateHexCheckDigit(text));
+    else
+        QCOMPARE(CalculateHexCheckDigit(text), digit);
 }
 
 void TestProtocol::frames_data()
@@ -112,13 +110,56 @@ void TestProtocol::frames()
     QCOMPARE(wireFrame(states + CalculateHexCheckDigit(states)).toLatin1(), wire);
 }
 
-void TestProtocol::toggle()
+void TestProtocol::escapedBytes_data()
 {
-    QCOMPARE(toggledOutput(0)->shape, qint16(1));
-    QCOMPARE(toggledOutput(0)->backColor, Bgr::Green);
-    QCOMPARE(toggledOutput(1)->shape, qint16(0));
-    QCOMPARE(toggledOutput(1)->backColor, Bgr::Red);
-    QVERIFY(!toggledOutput(4)); // only 0 and 1 switch
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char *name, const QByteArray &bytes, const char *expected) {
+        QTest::newRow(name) << bytes << QString::fromLatin1(expected);
+    };
+    row("invalid UTF-8", "\xc3\x28\xff\xfe", "\\xc3(\\xff\\xfe");
+    row("backslash stays unambiguous", "\\x1b", "\\\\x1b");
+    row("quote", "say \"hi\"", "say \\\"hi\\\"");
+    row("tab and bell", "\t\a", "\\x09\\x07");
+    row("empty", "", "");
+}
+
+void TestProtocol::escapedBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    QCOMPARE(LogText::escaped(QByteArrayView(bytes)), expected);
+    // The socket hands text over as Latin-1: the same bytes give the same line.
+    QCOMPARE(LogText::escaped(QString::fromLatin1(bytes)), expected);
+}
+
+void TestProtocol::singleLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    const QString polish = QStringLiteral("Brak połączenia ze sterownikiem....");
+    QTest::newRow("Polish letters stay") << polish << polish;
+    QTest::newRow("line breaks") << QStringLiteral("a\r\nb\u2028c\u2029")
+                                 << QStringLiteral("a\\x0d\\x0ab\\u2028c\\u2029");
+    QTest::newRow("escape and C1")
+        << QStringLiteral("\x1b[2J\u009b") << QStringLiteral("\\x1b[2J\\x9b");
+    QTest::newRow("bidi override") << QStringLiteral("a\u202Ed") << QStringLiteral("a\\u202ed");
+    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << QStringLiteral("\\ud800");
+    QTest::newRow("surrogate pair stays")
+        << QStringLiteral("\U0001F600") << QStringLiteral("\U0001F600");
+}
+
+void TestProtocol::singleLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(LogText::singleLine(text), expected);
+}
+
+void TestProtocol::receivedTextIsCut()
+{
+    QCOMPARE(LogText::receivedText(QString(100000, QChar(0x1b)), 4),
+             QStringLiteral("\"\\x1b\\x1b\\x1b\\x1b\"... (100000 characters)"));
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)
