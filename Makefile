@@ -1,9 +1,6 @@
 # Korvan: the two set-up commands are `make run` and `make test`; both install what is
-# missing from Debian's packages first.
-
-BUILD      ?= build
-JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-GENERATOR  := -G Ninja
+# missing from Debian's packages first. Every other target is a thin call of a preset in
+# CMakePresets.json (build folders build/<preset>), which IDEs and `cmake --preset` use too.
 
 # iproute2: `make stress` plays a vanished controller by taking a private loopback down.
 # qt6-base-private-dev: the accessibility test switches Qt's accessibility on offscreen.
@@ -13,10 +10,14 @@ PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-base-private-dev libgl-d
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps run test build-release build-test bench fuzz stress package install screenshot \
-        clean format
+FUZZ_SECONDS ?= 60
+FUZZ_RUNS    ?= -1
+PREFIX       ?= /usr/local
 
-all: build-release
+.PHONY: all deps release run sanitizers test stress bench fuzz package install uninstall \
+        screenshot format clean
+
+all: release
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -29,66 +30,63 @@ deps:
 	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-build-release: deps
-	cmake -S . -B $(BUILD)/release $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKORVAN_BUILD_TESTS=OFF
-	cmake --build $(BUILD)/release -j $(JOBS)
+release: deps
+	cmake --preset release
+	cmake --build --preset release
 
-run: build-release
-	$(BUILD)/release/bin/korvan
+run: release
+	build/release/bin/korvan
 
-build-test: deps
-	cmake -S . -B $(BUILD)/test $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug \
-	    -DKORVAN_SANITIZE=ON -DKORVAN_WERROR=ON
-	cmake --build $(BUILD)/test -j $(JOBS)
+sanitizers: deps
+	cmake --preset sanitizers
+	cmake --build --preset sanitizers
 
-TEST_ENV := QT_QPA_PLATFORM=offscreen \
-            ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-            UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-            LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp
+# The storm, flood and fault tests first, with what their figures mean; then the rest.
+test: sanitizers
+	ctest --preset robustness
+	@tests/tools/robustness-summary.sh build/sanitizers/Testing/Temporary/LastTest.log
+	ctest --preset sanitizers
 
-# The storm, flood and fault tests first, at everyday sizes, with the figures they measured;
-# then everything else.
-test: build-test
-	cd $(BUILD)/test && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) --timeout 600 -L stress
-	@echo "Robustness figures:"
-	@grep -h "QINFO" $(BUILD)/test/Testing/Temporary/LastTest.log \
-	    | sed 's/^.*QINFO *: [^ ]* /  /'
-	cd $(BUILD)/test && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300 -LE stress
-
-stress: build-test
-	cd $(BUILD)/test && $(TEST_ENV) KORVAN_STRESS=1 \
-	    ctest --output-on-failure -L stress --timeout 1800
+stress: sanitizers
+	ctest --preset stress
 
 bench: deps
-	cmake -S . -B $(BUILD)/bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
-	    -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_BENCH=ON
-	cmake --build $(BUILD)/bench -j $(JOBS)
-	cmake --build $(BUILD)/bench --target run-bench
+	cmake --preset bench
+	cmake --build --preset bench
 
+# make fuzz FUZZ_SECONDS=900, or FUZZ_RUNS=10000000 FUZZ_SECONDS=0: each target in turn.
 fuzz: deps
-	cmake -S . -B $(BUILD)/fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DCMAKE_CXX_COMPILER=clang++-14 -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_FUZZ=ON
-	cmake --build $(BUILD)/fuzz -j $(JOBS)
-	cmake --build $(BUILD)/fuzz --target run-fuzz
+	cmake --preset fuzz -DKORVAN_FUZZ_SECONDS=$(FUZZ_SECONDS) -DKORVAN_FUZZ_RUNS=$(FUZZ_RUNS)
+	cmake --build --preset fuzz
 
-package: build-release
-	cd $(BUILD)/release && cpack -G DEB
+package: release
+	cpack --preset deb
+	@if command -v lintian >/dev/null; then lintian build/release/korvan_*.deb; \
+	else echo "(apt-get install lintian to check the package)"; fi
+
+install: release
+	$(SUDO) cmake --install build/release --prefix $(PREFIX)
+
+# Removes exactly the files the last `make install` wrote (CMake lists them).
+uninstall:
+	@test -r build/release/install_manifest.txt \
+	    || { echo "Nothing to uninstall: build/release/install_manifest.txt is missing."; exit 1; }
+	xargs -d '\n' $(SUDO) rm -fv -- < build/release/install_manifest.txt
+	$(SUDO) rm -f build/release/install_manifest.txt
 
 # Pictures of the windows into the build folder; `make screenshot DOCS=1` renews docs/.
-SHOT_DIR := $(if $(DOCS),docs,$(BUILD)/screenshot)
-screenshot: build-release
+SHOT_DIR := $(if $(DOCS),docs,build/screenshot)
+screenshot: release
 	mkdir -p $(SHOT_DIR)
-	QT_QPA_PLATFORM=offscreen $(BUILD)/release/bin/korvan-screenshot $(SHOT_DIR)
+	QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$(CURDIR)/build/release/runtime \
+	    build/release/bin/korvan-screenshot $(SHOT_DIR)
 	@echo "Pictures in $(SHOT_DIR)/"
-
-install: build-release
-	cmake --install $(BUILD)/release
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf build
 
 # --- Windows: cross-built with MinGW-w64, tested and packaged under Wine -----------------
 # The logic lives in tools/windows/build.sh, which installs what it needs itself; the first

@@ -4,7 +4,7 @@ namespace Inbound {
 
 bool isIdentification(const QString &text)
 {
-    return text == QLatin1String("STEROWNIK");
+    return text == QLatin1String(IdentificationText);
 }
 
 QStringView inputChar(QStringView text, int k)

@@ -9,6 +9,8 @@
 
 namespace Inbound {
 inline constexpr int InputCount = 8;
+// The text with which the controller identifies itself, alone in one arrival.
+inline constexpr char IdentificationText[] = "STEROWNIK";
 
 // Only the whole, exact text identifies the controller.
 bool isIdentification(const QString &text);

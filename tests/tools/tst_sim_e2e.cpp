@@ -1,6 +1,7 @@
+#include <QFile>
 #include <QProcess>
 #include <QPushButton>
-#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QToolButton>
 
@@ -15,6 +16,7 @@ class TestSimE2e : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup() { delete m_form; }
     void session_data();
@@ -22,7 +24,35 @@ private Q_SLOTS:
 
 private:
     QPointer<Form1> m_form;
+    // Bound but never listening: a port where nobody accepts, held for the whole run.
+    QTcpSocket m_refusing;
 };
+
+// The buttons the sample commissioning script asks the operator to press: each of its
+// expected frames differs from the one before in the output pressed.
+static QByteArray commissioningPresses()
+{
+    QFile script(QStringLiteral(KORVAN_SIM_EXAMPLES "/commissioning.txt"));
+    if (!script.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray previous(24, '0'), presses;
+    for (const QByteArray &line : script.readAll().split('\n')) {
+        if (!line.startsWith("expect "))
+            continue;
+        const QByteArray frame = line.mid(7).replace(' ', "").left(24);
+        for (int p = 0; p < 24; ++p) { // position p + 1 is output 8 - p % 8 of section p / 8 + 1
+            if (frame[p] != previous[p])
+                presses += " S" + QByteArray::number(10 * (p / 8 + 1) + 8 - p % 8);
+        }
+        previous = frame;
+    }
+    return presses.trimmed();
+}
+
+void TestSimE2e::initTestCase()
+{
+    QVERIFY(m_refusing.bind(QHostAddress::LocalHost, 0));
+}
 
 void TestSimE2e::init()
 {
@@ -61,10 +91,14 @@ void TestSimE2e::session_data()
     row("wait-frames-met", "--send \"in 2=on\" --wait-frames 2", "S21 S38", 0);
     row("wait-frames-timeout", "--wait-frames 1 --timeout 1", "", 4);
     row("unknown-option", "--frobnicate", "", 2);
-    QTcpServer probe; // a port nobody listens on: taken from the system, then released
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    row("no-panel", "--timeout 0.5 --send ident --port " + QByteArray::number(probe.serverPort()),
-        "", 3);
+    const QByteArray refusing = " --port " + QByteArray::number(m_refusing.localPort());
+    row("no-panel", "--timeout 0.5 --send ident" + refusing, "", 3);
+    // Standard input ends at once: the session must still wait for the panel, then fail.
+    row("no-panel-input-ended", "--timeout 0.5" + refusing, "", 3);
+    const QByteArray presses = commissioningPresses();
+    QCOMPARE(presses.count('S'), 12);
+    row("commissioning-script", "--timeout 120 --script " KORVAN_SIM_EXAMPLES "/commissioning.txt",
+        presses, 0);
 }
 
 void TestSimE2e::session()
@@ -93,9 +127,8 @@ void TestSimE2e::session()
     QByteArray out;
     for (const QByteArray &text : std::as_const(printed))
         QTRY_VERIFY2_WITH_TIMEOUT((out += sim.readAll()).contains(text), out.constData(), 10000);
-    if (!typed.isEmpty())
-        sim.closeWriteChannel();
-    QTRY_COMPARE_WITH_TIMEOUT(sim.state(), QProcess::NotRunning, 15000);
+    sim.closeWriteChannel();
+    QTRY_COMPARE_WITH_TIMEOUT(sim.state(), QProcess::NotRunning, 60000);
     QVERIFY2(sim.exitCode() == exitCode, QByteArray(out + sim.readAll()).constData());
 }
 

@@ -26,9 +26,22 @@ void TestSimCommand::reading_data()
     QTest::newRow("expect-grouped")
         << QByteArray("expect 00000100 00000000 00000000 f") << "6 000001000000000000000000F 0 0";
     for (const char *refused :
-         {"in 9=on", "00000002", "raw a\\q", "expect 0000000000000000000000001"})
+         {"in 9=on", "in 0=on", "00000002", "raw a\\q", "expect 0000000000000000000000001",
+          "expect 00000100 00000000 00000000 E"})
         QTest::newRow(refused) << QByteArray(refused) << QString();
+    // The frames the wire format's own examples give, checked by the simulator's own code.
+    QTest::newRow("O11") << QByteArray("000000010000000000000000F\r\n") << "good 1.1";
+    QTest::newRow("O18") << QByteArray("100000000000000000000000E\r\n") << "good 1.8";
+    QString all;
+    for (int s = 1; s <= 3; ++s) {
+        for (int n = 1; n <= 8; ++n)
+            all += QStringLiteral(" %1.%2").arg(s).arg(n);
+    }
+    QTest::newRow("all-on") << QByteArray("111111111111111111111111C\r\n")
+                            << QString(QStringLiteral("good") + all);
     QTest::newRow("O21-O31") << QByteArray("000000000000000100000001E\r\n") << "good 2.1 3.1";
+    QTest::newRow("all-on-wrong-digit")
+        << QByteArray("111111111111111111111111D\r\n") << QString(QStringLiteral("bad") + all);
     QTest::newRow("digits-swapped") << QByteArray("100000000000000000000000F\r\n") << "bad 1.8";
     QTest::newRow("lower-case-digit") << QByteArray("111111111111111111111111c\r\n") << "malformed";
     QTest::newRow("lf-only") << QByteArray("0000000000000000000000000\n") << "malformed";

@@ -2,8 +2,6 @@
 
 #include <QStringList>
 
-#include "checkdigit.h"
-
 namespace {
 
 bool isUpperHex(char c)
@@ -27,6 +25,18 @@ QString printable(const QByteArray &bytes)
 }
 
 } // namespace
+
+char frameCheckDigit(const QByteArray &states)
+{
+    // Characters 1, 3, 5, ... count twice, folded back below 16 by taking 15 off; a state
+    // is 0 or 1, so a doubled one counts 2 and a plain one 1.
+    int sum = 0;
+    for (qsizetype p = 1; p <= states.size(); ++p) {
+        if (states.at(p - 1) == '1')
+            sum += p % 2 == 1 ? 2 : 1;
+    }
+    return "0FEDCBA987654321"[sum % 16];
+}
 
 FrameReport decodeFrame(const QByteArray &lineWithEnd)
 {
@@ -71,8 +81,7 @@ FrameReport decodeFrame(const QByteArray &lineWithEnd)
         for (int n = 1; n <= Output::PerSection; ++n)
             r.on[size_t(s - 1)][size_t(n - 1)] = line.at(Output::framePosition(s, n) - 1) == '1';
     }
-    const QString states = QString::fromLatin1(line.left(Output::Count));
-    r.expectedDigit = char(CalculateHexCheckDigit(states).at(0).unicode());
+    r.expectedDigit = frameCheckDigit(line.left(Output::Count));
     r.checkDigitOk = r.receivedDigit == r.expectedDigit;
     if (!r.checkDigitOk) {
         r.problem = QStringLiteral("BAD CHECK DIGIT: received %1, the states give %2")

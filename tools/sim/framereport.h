@@ -22,6 +22,11 @@ struct FrameReport
     bool good() const { return wellFormed && checkDigitOk; }
 };
 
+// The check digit of 24 state characters ("0" or "1"), as the controller computes it. The
+// simulator's own reckoning, not the panel's, so a fault in either shows up against the
+// other.
+char frameCheckDigit(const QByteArray &states);
+
 // Decodes one line the panel sent; lineWithEnd includes its LF (and CR).
 FrameReport decodeFrame(const QByteArray &lineWithEnd);
 

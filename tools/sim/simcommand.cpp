@@ -2,12 +2,13 @@
 
 #include <QRegularExpression>
 
-#include "checkdigit.h"
+#include "framereport.h"
+#include "inboundtext.h"
 #include "outputframe.h"
 
 namespace {
 
-constexpr int InputCount = 8;
+using Inbound::InputCount;
 
 bool isBinary(QStringView text)
 {
@@ -91,21 +92,20 @@ std::optional<SimCommand> parseCommandLine(const QString &line, QString *error)
     const QString rest = space < 0 ? QString() : trimmed.mid(space + 1).trimmed();
 
     if (word == u"in" || word == u"input") {
-        static const QRegularExpression form(QStringLiteral("^(all|[1-8])\\s*=\\s*(\\S+)$"),
+        static const QRegularExpression form(QStringLiteral("^(all|\\d+)\\s*=\\s*(\\S+)$"),
                                              QRegularExpression::CaseInsensitiveOption);
         const auto match = form.match(rest);
+        const bool all = match.captured(1).toLower() == u"all";
+        const int number = match.captured(1).toInt();
         const auto on = match.hasMatch() ? onOff(match.captured(2)) : std::nullopt;
-        if (!on)
+        if (!on || (!all && (number < 1 || number > InputCount)))
             return fail(error,
                         QStringLiteral("write an input as \"in N=on\" or \"in N=off\", "
-                                       "N from 1 to 8 or \"all\""));
+                                       "N from 1 to %1 or \"all\"")
+                            .arg(InputCount));
         command.on = *on;
-        if (match.captured(1).toLower() == u"all") {
-            command.kind = SimCommand::Kind::SetAllInputs;
-        } else {
-            command.kind = SimCommand::Kind::SetInput;
-            command.number = match.captured(1).toInt();
-        }
+        command.kind = all ? SimCommand::Kind::SetAllInputs : SimCommand::Kind::SetInput;
+        command.number = all ? 0 : number;
         return command;
     }
     if (word == u"ident" && rest.isEmpty()) {
@@ -169,14 +169,15 @@ QByteArray normalisedFrame(const QString &frame, QString *error)
                      .arg(frame);
         return {};
     }
-    text = text.toUpper();
-    const QString digit = CalculateHexCheckDigit(text.left(Output::Count));
-    if (text.size() > Output::Count && text.at(Output::Count) != digit.at(0)) {
+    const QByteArray bytes = text.toUpper().toLatin1();
+    const char digit = frameCheckDigit(bytes.left(Output::Count));
+    if (bytes.size() > Output::Count && bytes.at(Output::Count) != digit) {
         *error = QStringLiteral("the check digit of %1 is %2, not %3")
-                     .arg(text.left(Output::Count), digit, text.mid(Output::Count));
+                     .arg(QLatin1String(bytes.left(Output::Count)), QString(QLatin1Char(digit)),
+                          QLatin1String(bytes.mid(Output::Count)));
         return {};
     }
-    return text.toLatin1();
+    return bytes;
 }
 
 QString commandLanguageHelp()

@@ -7,14 +7,16 @@
 
 namespace {
 
+using Inbound::InputCount;
+
 constexpr int RetryMs = 200;
 // A line this long without LF is no frame; report it rather than buffer for ever.
 constexpr qsizetype LongestLine = 4096;
 
-QString describeInputs(const std::array<bool, 8> &inputs)
+QString describeInputs(const std::array<bool, InputCount> &inputs)
 {
     QStringList on;
-    for (int k = 1; k <= 8; ++k) {
+    for (int k = 1; k <= InputCount; ++k) {
         if (inputs[size_t(k - 1)])
             on += QString::number(k);
     }
@@ -121,7 +123,7 @@ void Simulator::onConnected()
         m_commands.push_front(again);
     }
     if (m_options.identify)
-        send("STEROWNIK", QStringLiteral("identification"));
+        send(Inbound::IdentificationText, QStringLiteral("identification"));
     runCommands();
 }
 
@@ -193,7 +195,9 @@ void Simulator::runCommands()
         if (!m_finished)
             m_commands.pop_front();
     }
-    if (!m_finished && m_commands.empty() && m_inputEnded)
+    // A session ends once it has reached the panel: with nothing to do and no panel yet, it
+    // keeps trying until the time limit, which then reports that it could not connect.
+    if (!m_finished && m_commands.empty() && m_inputEnded && m_everConnected)
         finish(m_badFrameSeen ? ExitCode::BadFrame : ExitCode::Ok);
 }
 
@@ -209,8 +213,8 @@ bool Simulator::runOne(const SimCommand &command)
     switch (command.kind) {
     case Kind::SetInputs:
         // A reconnect's resend carries no text: it repeats the current states.
-        for (qsizetype i = 0; i < command.text.size() && i < 8; ++i)
-            m_inputs[size_t(7 - i)] = command.text.at(i) == '1';
+        for (qsizetype i = 0; i < command.text.size() && i < InputCount; ++i)
+            m_inputs[size_t(InputCount - 1 - i)] = command.text.at(i) == '1';
         sendInputs();
         return true;
     case Kind::SetInput:
@@ -222,7 +226,7 @@ bool Simulator::runOne(const SimCommand &command)
         sendInputs();
         return true;
     case Kind::Identify:
-        send("STEROWNIK", QStringLiteral("identification"));
+        send(Inbound::IdentificationText, QStringLiteral("identification"));
         return true;
     case Kind::Raw:
         send(command.text, QStringLiteral("raw"));
@@ -282,8 +286,8 @@ void Simulator::send(const QByteArray &text, const QString &meaning)
 void Simulator::sendInputs()
 {
     QByteArray text;
-    for (int p = 1; p <= 8; ++p)
-        text += m_inputs[size_t(8 - p)] ? '1' : '0';
+    for (int p = 1; p <= InputCount; ++p)
+        text += m_inputs[size_t(InputCount - p)] ? '1' : '0';
     m_inputsSent = true;
     send(text, describeInputs(m_inputs));
 }

@@ -11,6 +11,7 @@
 
 #include "exitcode.h"
 #include "framereport.h"
+#include "inboundtext.h"
 #include "simcommand.h"
 #include "simoptions.h"
 
@@ -69,8 +70,8 @@ private:
     bool m_finished = false;
     bool m_inputsSent = false;
     bool m_badFrameSeen = false;
-    // inputs[k - 1] is input k.
-    std::array<bool, 8> m_inputs {};
+    // m_inputs[k - 1] is input k.
+    std::array<bool, Inbound::InputCount> m_inputs {};
     QByteArray m_received;
     int m_framesTotal = 0;
     struct NumberedFrame
