@@ -46,9 +46,10 @@ host_sim() {
 
 configure() {
     # shellcheck disable=SC2086 # LAUNCHER is empty or one word
+    # Qt's own toolchain file puts its prefix on the cross find root and then loads ours.
     cmake -S "$ROOT" -B "$OUT" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
-        -DCMAKE_PREFIX_PATH="$QT" \
+        -DCMAKE_TOOLCHAIN_FILE="$QT/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DCMAKE_BUILD_TYPE=Release -DKORVAN_WERROR=ON -DKORVAN_BUILD_TESTS="$1" \
         -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/tools/windows/wine-run.sh" \
