@@ -73,7 +73,10 @@ inputs and 24 digital outputs, shows the inputs and lets the operator switch\n\
 each output. The package also holds korvan-sim, which plays the controller\n\
 for commissioning without hardware.")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+if(NOT WIN32)
+    # The Debian package installs under /usr; the Windows installer into its own folder.
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KORVAN_MAINTAINER})
