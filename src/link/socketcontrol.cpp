@@ -64,6 +64,9 @@ SocketControl::Verdict SocketControl::classify(QAbstractSocket::SocketError erro
     // The kernel's own verdict wins: a probe or a retransmission went unanswered.
     if (ending == NativeSocket::Ending::TimedOut || error == QAbstractSocket::SocketTimeoutError)
         return {Ending::TimedOut, TimedOut};
+    // The kernel saw a reset: Qt on Windows may report it as a failed write instead.
+    if (ending == NativeSocket::Ending::Fault)
+        return {Ending::Reset, ConnectionReset};
     // Qt reports a reset as a remote close, so only the kernel's word makes it clean. When
     // the kernel cannot be asked, an error is the safe reading: a reset taken for a close
     // would hide a lost frame, while a close taken for an error costs one watchdog tick.

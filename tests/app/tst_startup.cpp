@@ -1,14 +1,18 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
 #include "controllerpeer.h"
+#include "exitstatus.h"
 #include "form1.h"
+#include "panelsettings.h"
 #include "shapecontrol.h"
 #include "singleinstance.h"
 
@@ -42,7 +46,15 @@ private Q_SLOTS:
 private:
     // A user's private folders, a display that needs no server.
     QProcessEnvironment environment() const;
-    QString runtimeFolder() const { return m_home->filePath(QStringLiteral("run")); }
+    QString runtimeFolder() const
+    {
+#ifdef Q_OS_WIN
+        // Windows has no variable for it: the panel's lock sits in the user's own folder.
+        return SingleInstance::defaultFolder();
+#else
+        return m_home->filePath(QStringLiteral("run"));
+#endif
+    }
     void launch(QProcess &process, const QStringList &arguments)
     {
         process.setProcessEnvironment(environment());
@@ -61,7 +73,7 @@ void TestStartup::init()
     QVERIFY(m_home->isValid());
     QVERIFY(QDir(m_home->path()).mkpath(QStringLiteral("config/Korvan")));
     QVERIFY(QDir(m_home->path()).mkpath(QStringLiteral("run")));
-    QVERIFY(QFile::setPermissions(runtimeFolder(),
+    QVERIFY(QFile::setPermissions(m_home->filePath(QStringLiteral("run")),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
@@ -116,8 +128,9 @@ void TestStartup::start_data()
     row("unknown option", "--bogus", {}, "", 2, "", "bogus|Usage: korvan");
     row("stray argument", "6165", {}, "", 2, "", "6165|Usage: korvan");
     row("bad --allow value", "--allow 10.0.0.0/33", {}, "", 2, "", "--allow|10.0.0.0/33");
+    // The message names the settings file too (checked where it is written).
     row("settings file fault", "", {}, "[Network]\nAllow=192.168.1.300\n", 3, "",
-        "config/Korvan/Korvan.ini|Network/Allow|192.168.1.300");
+        "Network/Allow|192.168.1.300");
     row("no display", "", noDisplay, "", 4, "", noSession);
     row("display not there", "", noDisplay + QStringList {deadDisplay}, "", 4, "",
         noSession + '|' + deadDisplay.toUtf8());
@@ -131,9 +144,28 @@ void TestStartup::start()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, out);
     QFETCH(QByteArrayList, err);
+#ifdef Q_OS_WIN
+    if (exitCode == ExitStatus::NoGraphicalSession)
+        QSKIP("Windows always has its desktop: DISPLAY names nothing there");
+    // Windows keeps the user's settings in the roaming profile, which no variable moves:
+    // the row's file goes there, and the user's own comes back afterwards.
+    const QString settingsPath = PanelSettings::userFile();
+#else
+    const QString settingsPath = m_home->filePath(QStringLiteral("config/Korvan/Korvan.ini"));
+#endif
+    const QString kept = m_home->filePath(QStringLiteral("kept.ini"));
+    const auto putBack = qScopeGuard([&] {
+        if (!settingsFile.isEmpty())
+            QFile::remove(settingsPath);
+        if (QFile::exists(kept))
+            QFile::rename(kept, settingsPath);
+    });
     if (!settingsFile.isEmpty()) {
-        QFile file(m_home->filePath(QStringLiteral("config/Korvan/Korvan.ini")));
+        QVERIFY(!QFile::exists(settingsPath) || QFile::rename(settingsPath, kept));
+        QVERIFY(QDir().mkpath(QFileInfo(settingsPath).absolutePath()));
+        QFile file(settingsPath);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settingsFile) >= 0);
+        err << QDir::toNativeSeparators(settingsPath).toUtf8();
     }
     QProcessEnvironment env = this->environment();
     for (const QString &entry : std::as_const(environment)) {
@@ -143,10 +175,15 @@ void TestStartup::start()
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(Executable, arguments);
-    QVERIFY(process.waitForFinished(120000));
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished(30000);
+        QFAIL("the program did not end");
+    }
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
-    const QByteArray stdOut = process.readAllStandardOutput();
+    // The C runtime on Windows writes line ends as CR LF.
+    const QByteArray stdOut = process.readAllStandardOutput().replace("\r\n", "\n");
     const QByteArray stdErr = process.readAllStandardError();
     QVERIFY2(stdOut.contains(out), stdOut.constData());
     for (const QByteArray &part : err)

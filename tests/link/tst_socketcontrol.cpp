@@ -146,8 +146,8 @@ void SocketControlTest::fullCycle()
 #endif
     QVERIFY(keepAlive && keepAlive->enabled);
     if (keepAlive) {
-        QCOMPARE((QList<int> {keepAlive->idleSeconds, keepAlive->intervalSeconds,
-                              keepAlive->count, keepAlive->userTimeoutMs}),
+        QCOMPARE((QList<int> {keepAlive->idleSeconds, keepAlive->intervalSeconds, keepAlive->count,
+                              keepAlive->userTimeoutMs}),
                  (QList<int> {4, 2, 3, 5000}));
     }
 
@@ -224,6 +224,10 @@ void SocketControlTest::handlerMayReopenSocket()
         QVERIFY(panel.reaches(SocketControl::sckConnected));
         event == 2 ? panel.resetBy(peer) : peer.send("STEROWNIK");
     }
+#ifdef Q_OS_WIN
+    if (event == 2 && qEnvironmentVariableIsSet("KORVAN_WINE_SESSION"))
+        QEXPECT_FAIL("", "Wine: a reset reaches a socket only when it next writes", Abort);
+#endif
     QVERIFY(waitUntil([&] { return handled == 1; }) && peer.waitForDisconnect());
     QVERIFY(next.connectTo(panel.port()));
     QVERIFY(waitUntil([&] { return panel.events.count(QStringLiteral("request")) == 2; }));
@@ -309,6 +313,7 @@ void SocketControlTest::classify_data()
     row("Qt timeout, probe failed", S::SocketTimeoutError, E::Unknown, Ending::TimedOut, timedOut);
     row("network error, kernel timed out", S::NetworkError, E::TimedOut, Ending::TimedOut,
         timedOut);
+    row("network error, kernel saw a reset", S::NetworkError, E::Fault, Ending::Reset, reset);
     row("network error, probe failed", S::NetworkError, E::Unknown, Ending::Reset,
         SocketControl::ConnectionAborted);
 }
