@@ -10,7 +10,9 @@
 #include "nativesocket.h"
 
 #ifdef Q_OS_WIN
+// winsock2.h first, in a block of its own: the other two need what it declares.
 #    include <winsock2.h>
+
 #    include <mstcpip.h>
 #    include <ws2tcpip.h>
 // The TCP option numbers of ws2ipdef.h, missing from MinGW-w64's headers.
@@ -105,8 +107,8 @@ Ending ending(Descriptor descriptor)
     DWORD version = 0;
     TCP_INFO_v0 info {};
     DWORD returned = 0;
-    if (WSAIoctl(s, SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &returned,
-                 nullptr, nullptr)
+    if (WSAIoctl(s, SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &returned, nullptr,
+                 nullptr)
         != 0)
         return endingWithoutTcpInfo(s);
     // As on Linux: a reset or timeout ends in Closed, a FIN leaves CloseWait while this
@@ -140,8 +142,8 @@ bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowled
     values.keepalivetime = idle * 1000;
     values.keepaliveinterval = interval * 1000;
     DWORD returned = 0;
-    return WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
-                    nullptr, nullptr)
+    return WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                    nullptr)
         == 0;
 }
 
