@@ -446,11 +446,11 @@ void Form1::Winsock1_DataArrival(qint32)
     const auto inputsBefore = m.InputState;
     ui.Winsock1->GetData(m.ReceivedText);
     ui.IP->setText(ui.Winsock1->RemoteHostIP());
-    if (Inbound::isIdentification(m.ReceivedText))
+    if (Inbound::isIdentification(m.ReceivedText)) {
         ui.Shape2->setBackColor(Bgr::Green);
-    if (Inbound::isIdentification(m.ReceivedText))
         qCInfo(lcPanel, "controller %s identified",
                qUtf8Printable(LogText::escaped(ui.Winsock1->RemoteHostIP())));
+    }
     ui.Label3->setText(m.ReceivedText);
     for (int k = 1; k <= Inbound::InputCount; ++k) {
         m.InputChar = Inbound::inputChar(m.ReceivedText, k).toString();
