@@ -29,8 +29,9 @@ QString describe(const PanelSettings &settings, const QString &historyPath)
     QStringList allowed;
     for (const auto &[address, prefix] : settings.allowedPeers)
         allowed << address.toString() + QLatin1Char('/') + QString::number(prefix);
-    return QStringLiteral("listening on %1 port %2, allowed: %3, dead peer after %4 s idle or "
-                          "%5 s unacknowledged, history in %6, settings files %7 and %8")
+    return QStringLiteral("listens on %1 port %2 once supervision starts, allowed: %3, dead peer "
+                          "after %4 s idle or %5 s unacknowledged, history in %6, settings "
+                          "files %7 and %8")
         .arg(settings.listenAddress == QHostAddress(QHostAddress::Any)
                  ? QStringLiteral("every address")
                  : settings.listenAddress.toString())
