@@ -13,11 +13,14 @@ public:
     ControllerPeer() { m_socket.setProxy(QNetworkProxy::NoProxy); }
     QTcpSocket &socket() { return m_socket; }
 
-    // Retries every 20 ms until the panel listens or the time is up.
-    bool connectTo(quint16 port, int timeoutMs = 5000)
+    // Retries every 20 ms until the panel listens or the time is up; `from` plays another
+    // host (a loopback address such as 127.0.0.2).
+    bool connectTo(quint16 port, int timeoutMs = 5000, const QHostAddress &from = {})
     {
         for (const QDeadlineTimer deadline(timeoutMs);; QTest::qWait(20)) {
             m_socket.abort();
+            if (!from.isNull())
+                m_socket.bind(from);
             m_socket.connectToHost(QHostAddress::LocalHost, port);
             if (m_socket.waitForConnected(200) || deadline.hasExpired())
                 return m_socket.state() == QAbstractSocket::ConnectedState;

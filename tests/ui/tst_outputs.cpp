@@ -1,37 +1,13 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include <functional>
-
+#include "boxcloser.h"
 #include "connectedpanel.h"
 
 using Ids = QList<int>;
 
 static const Ids AllOutputs {11, 12, 13, 14, 15, 16, 17, 18, 21, 22, 23, 24,
                              25, 26, 27, 28, 31, 32, 33, 34, 35, 36, 37, 38};
-
-// Watches for the application-modal box from inside its own event loop, lets `whileOpen`
-// look at the window, then closes it with its OK button once `whileOpen` says so.
-class BoxCloser
-{
-public:
-    explicit BoxCloser(std::function<bool(QMessageBox *)> whileOpen)
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this, whileOpen] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !whileOpen(box))
-                return;
-            m_timer.stop();
-            ++closed;
-            box->button(QMessageBox::Ok)->click();
-        });
-        m_timer.start(5);
-    }
-    int closed = 0;
-
-private:
-    QTimer m_timer;
-};
 
 class TestOutputs : public QObject
 {
