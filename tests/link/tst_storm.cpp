@@ -14,155 +14,136 @@
 #include "processfigures.h"
 #include "shapecontrol.h"
 
-namespace {
-bool isConnected(ControllerPeer &peer)
-{
-    return peer.socket().state() == QTcpSocket::ConnectedState;
-}
-} // namespace
-
 enum class Kind { CleanClose, Reset, Silent, Simultaneous, Unaccepted, Panel };
 Q_DECLARE_METATYPE(Kind)
 
 // Storms of connections, one way of ending per row, against the socket control used as the
-// panel uses it (every request accepted on the same socket, newest wins), and one row
-// through the running panel with its watchdog. Each cycle starts from whatever the one
-// before left; afterwards no descriptor is left over and a controller is served as before.
+// panel uses it (every request accepted, newest wins), and one row through the running panel
+// with its watchdog. Afterwards no descriptor is left over and a controller is served.
 class TestStorm : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Thousands of connections would bury the figures under the link's history lines.
-    void initTestCase()
+    void storm_data()
     {
+        QTest::addColumn<Kind>("kind");
+        int kind = 0;
+        for (const char *name :
+             {"clean close", "reset", "silent", "simultaneous", "unaccepted", "through the panel"})
+            QTest::newRow(name) << Kind(kind++);
+    }
+    void storm()
+    {
+        QFETCH(Kind, kind);
+        // Thousands of connections would bury the figures under the link's history lines.
         QLoggingCategory::setFilterRules(QStringLiteral("korvan.link.info=false"));
-    }
-    void storm_data();
-    void storm();
-};
+        const bool panelRow = kind == Kind::Panel;
+        const int cycles = panelRow ? (stressRun() ? 300 : 60) : (stressRun() ? 2000 : 200);
 
-void TestStorm::storm_data()
-{
-    QTest::addColumn<Kind>("kind");
-    QTest::newRow("clean close") << Kind::CleanClose;
-    QTest::newRow("reset") << Kind::Reset;
-    QTest::newRow("silent") << Kind::Silent;
-    QTest::newRow("simultaneous") << Kind::Simultaneous;
-    QTest::newRow("unaccepted") << Kind::Unaccepted;
-    QTest::newRow("through the panel") << Kind::Panel;
-}
-
-void TestStorm::storm()
-{
-    QFETCH(Kind, kind);
-    const bool panelRow = kind == Kind::Panel;
-    const int cycles = panelRow ? (stressRun() ? 300 : 60) : (stressRun() ? 2000 : 200);
-
-    Form1 form(0);
-    const Form1::Controls &ui = form.controls();
-    SocketControl standalone;
-    SocketControl &socket = panelRow ? *ui.Winsock1 : standalone;
-    socket.setLocalPort(0);
-    QSignalSpy reports(form.errorReporter(), &ErrorReporter::reported);
-    QSignalSpy errors(&socket, &SocketControl::errorOccurred);
-    QSignalSpy ended(&socket, &SocketControl::connectionEnded);
-    QVERIFY(reports.isValid() && errors.isValid() && ended.isValid());
-    QString received;
-    bool accepting = true;
-    if (panelRow) {
-        ui.Timer1->setInterval(stressRun() ? 500 : 50); // the everyday suite ticks faster
-        ui.Command1->click();
-    } else {
-        connect(&socket, &SocketControl::connectionRequest, this, [&](qint32 requestID) {
-            if (accepting) {
+        Form1 form(0);
+        const Form1::Controls &ui = form.controls();
+        SocketControl standalone;
+        SocketControl &socket = panelRow ? *ui.Winsock1 : standalone;
+        socket.setLocalPort(0);
+        QSignalSpy reports(form.errorReporter(), &ErrorReporter::reported);
+        QSignalSpy errors(&socket, &SocketControl::errorOccurred);
+        QSignalSpy ended(&socket, &SocketControl::connectionEnded);
+        QVERIFY(reports.isValid() && errors.isValid() && ended.isValid());
+        QString received;
+        bool accepting = true;
+        if (panelRow) {
+            ui.Timer1->setInterval(stressRun() ? 500 : 50); // the everyday suite ticks faster
+            ui.Command1->click();
+        } else {
+            connect(&socket, &SocketControl::connectionRequest, this, [&](qint32 requestID) {
+                if (accepting) {
+                    socket.Close();
+                    socket.Accept(requestID);
+                }
+            });
+            connect(&socket, &SocketControl::dataArrival, this, [&] {
+                socket.GetData(received);
+                socket.SendData(QStringLiteral("OK\r\n"));
+            });
+        }
+        const auto listening = [&] {
+            if (!panelRow && socket.State() != SocketControl::sckListening) {
                 socket.Close();
-                socket.Accept(requestID);
+                socket.Listen();
             }
-        });
-        connect(&socket, &SocketControl::dataArrival, this, [&] {
-            socket.GetData(received);
-            socket.SendData(QStringLiteral("OK\r\n"));
-        });
-    }
-    const auto listening = [&] {
-        if (!panelRow && socket.State() != SocketControl::sckListening) {
-            socket.Close();
-            socket.Listen();
-        }
-        return waitUntil([&] { return socket.State() == SocketControl::sckListening; }, 10000);
-    };
+            return waitUntil([&] { return socket.State() == SocketControl::sckListening; }, 10000);
+        };
 
-    // One visit; `how` is this cycle's way of ending (the panel row takes every way in turn).
-    const auto cycle = [&](Kind how) {
+        // One visit, ending as `how` says.
+        const auto cycle = [&](Kind how) {
+            QVERIFY(listening());
+            accepting = how != Kind::Unaccepted;
+            ControllerPeer peers[3];
+            const int count = how == Kind::Simultaneous ? 3 : 1;
+            for (int i = 0; i < count; ++i) {
+                // Taking one byte at most leaves the answer unread in the kernel: aborting then
+                // resets the connection instead of closing it.
+                peers[i].socket().setReadBufferSize(how == Kind::Reset ? 1 : 0);
+                QVERIFY(peers[i].connectTo(quint16(socket.LocalPort())));
+            }
+            if (how == Kind::Unaccepted) {
+                QVERIFY(peers[0].waitForDisconnect());
+                return;
+            }
+            // The newest of simultaneous attempts wins, the others are dropped, not left pending.
+            const auto state = [](ControllerPeer &peer) {
+                return peer.socket().state();
+            };
+            QVERIFY(waitUntil([&] {
+                return socket.State() == SocketControl::sckConnected
+                    && std::ranges::count(peers, QTcpSocket::ConnectedState, state) == 1;
+            }));
+            // Earlier attempts of the same cycle ended as replaced; this counts from the winner.
+            const qsizetype endedBefore = ended.size();
+            if (how == Kind::CleanClose || how == Kind::Reset) {
+                peers[0].send("STEROWNIK");
+                if (panelRow) {
+                    QVERIFY(waitUntil([&] { return ui.Shape2->backColor() == Bgr::Green; }));
+                    ui.S[0][0]->click();
+                }
+                QVERIFY(waitUntil([&] { return peers[0].socket().bytesAvailable() > 0; }));
+            }
+            for (ControllerPeer &peer : peers)
+                how == Kind::CleanClose ? peer.close() : peer.abort();
+            QVERIFY(waitUntil([&] { return ended.size() > endedBefore; }));
+            // A reset is a fault (error state and an Error event, counted below); a close is not.
+            if (!panelRow)
+                QCOMPARE(socket.State(), how == Kind::Reset ? 9 : 0);
+            // However it ended, the panel no longer shows the link as up.
+            QCOMPARE(ui.Shape2->backColor(), Bgr::Red);
+        };
+
+        cycle(panelRow ? Kind::CleanClose : kind);
         QVERIFY(listening());
-        accepting = how != Kind::Unaccepted;
-        ControllerPeer peers[3];
-        const int count = how == Kind::Simultaneous ? 3 : 1;
-        for (int i = 0; i < count; ++i) {
-            // Taking one byte at most leaves the answer unread in the kernel: aborting then
-            // resets the connection instead of closing it.
-            peers[i].socket().setReadBufferSize(how == Kind::Reset ? 1 : 0);
-            QVERIFY(peers[i].connectTo(quint16(socket.LocalPort())));
+        // Deletions the control left for later, done now, so descriptors can be counted.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const int descriptorsBefore = openDescriptorCount();
+        const qsizetype errorsBefore = errors.size();
+        int survived = 0, resets = 0;
+        for (; survived < cycles && !QTest::currentTestFailed(); ++survived) {
+            const Kind how = panelRow ? Kind(survived % 4) : kind; // the panel takes each in turn
+            resets += how == Kind::Reset;
+            cycle(how);
         }
-        if (how == Kind::Unaccepted) {
-            QVERIFY(peers[0].waitForDisconnect());
-            return;
-        }
-        // The newest of simultaneous attempts wins, the others are dropped, not left pending.
-        QVERIFY(waitUntil([&] {
-            return std::count_if(peers, peers + count, isConnected) == 1
-                && socket.State() == SocketControl::sckConnected;
-        }));
-        // Earlier attempts of the same cycle ended as replaced; this counts from the winner.
-        const qsizetype endedBefore = ended.size();
-        if (how == Kind::CleanClose || how == Kind::Reset) {
-            peers[0].send("STEROWNIK");
-            if (panelRow) {
-                QVERIFY(waitUntil([&] { return ui.Shape2->backColor() == Bgr::Green; }));
-                ui.S[0][0]->click();
-            }
-            QVERIFY(waitUntil([&] { return peers[0].socket().bytesAvailable() > 0; }));
-        }
-        for (ControllerPeer &peer : peers)
-            how == Kind::CleanClose ? peer.close() : peer.abort();
-        // A reset is a fault (error state and an Error event, counted below); a close is not.
-        QVERIFY(waitUntil([&] { return ended.size() > endedBefore; }));
-        if (!panelRow)
-            QCOMPARE(
-                socket.State(),
-                qint16(how == Kind::Reset ? SocketControl::sckError : SocketControl::sckClosed));
-        // However it ended, the panel no longer shows the link as up.
-        QCOMPARE(ui.Shape2->backColor(), Bgr::Red);
-    };
-    const auto kindOf = [&](int i) {
-        return panelRow ? Kind(i % 4) : kind;
-    };
-
-    cycle(kindOf(0));
-    QVERIFY(listening());
-    // Deletions the control left for later, done now, so descriptors can be counted.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const int descriptorsBefore = openDescriptorCount();
-    const qsizetype errorsBefore = errors.size();
-    int survived = 0;
-    int resets = 0;
-    for (; survived < cycles && !QTest::currentTestFailed(); ++survived) {
-        resets += kindOf(survived) == Kind::Reset;
-        cycle(kindOf(survived));
+        QVERIFY(listening());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const int descriptorsAfter = openDescriptorCount();
+        qInfo("storm (%s): %d of %d cycles survived; descriptors %d before, %d after; peak memory "
+              "%lld KiB",
+              QTest::currentDataTag(), survived - QTest::currentTestFailed(), cycles,
+              descriptorsBefore, descriptorsAfter, memoryKiB("VmHWM"));
+        QCOMPARE(descriptorsAfter, descriptorsBefore);
+        QCOMPARE(errors.size() - errorsBefore, resets); // one per reset, none otherwise
+        QCOMPARE(reports.size(), 0);
+        cycle(Kind::CleanClose); // and still serves a controller
     }
-    QVERIFY(listening());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const int descriptorsAfter = openDescriptorCount();
-    qInfo("storm (%s): %d of %d cycles survived; descriptors %d before, %d after; peak memory "
-          "%lld KiB",
-          QTest::currentDataTag(), survived - QTest::currentTestFailed(), cycles, descriptorsBefore,
-          descriptorsAfter, memoryKiB("VmHWM"));
-    QCOMPARE(descriptorsAfter, descriptorsBefore);
-    QCOMPARE(errors.size() - errorsBefore, resets); // one per reset, none otherwise
-    QCOMPARE(reports.size(), 0);
-    cycle(Kind::CleanClose); // and still serves a controller
-}
+};
 
 QTEST_MAIN(TestStorm)
 #include "tst_storm.moc"
