@@ -1,4 +1,3 @@
-#include <QLoggingCategory>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -18,8 +17,7 @@ enum class Kind { CleanClose, Reset, Silent, Simultaneous, Unaccepted, Panel };
 Q_DECLARE_METATYPE(Kind)
 
 // Storms of connections, one way of ending per row, against the socket control used as the
-// panel uses it (every request accepted, newest wins), and one row through the running panel
-// with its watchdog. Afterwards no descriptor is left over and a controller is served.
+// panel uses it (every request accepted, newest wins) and through the running panel.
 class TestStorm : public QObject
 {
     Q_OBJECT
@@ -28,16 +26,13 @@ private Q_SLOTS:
     void storm_data()
     {
         QTest::addColumn<Kind>("kind");
-        int kind = 0;
-        for (const char *name :
-             {"clean close", "reset", "silent", "simultaneous", "unaccepted", "through the panel"})
+        for (int kind = 0; const char *name : {"clean close", "reset", "silent", "simultaneous",
+                                               "unaccepted", "through the panel"})
             QTest::newRow(name) << Kind(kind++);
     }
     void storm()
     {
         QFETCH(Kind, kind);
-        // Thousands of connections would bury the figures under the link's history lines.
-        QLoggingCategory::setFilterRules(QStringLiteral("korvan.link.info=false"));
         const bool panelRow = kind == Kind::Panel;
         const int cycles = panelRow ? (stressRun() ? 300 : 60) : (stressRun() ? 2000 : 200);
 
@@ -74,8 +69,6 @@ private Q_SLOTS:
             }
             return waitUntil([&] { return socket.State() == SocketControl::sckListening; }, 10000);
         };
-
-        // One visit, ending as `how` says.
         const auto cycle = [&](Kind how) {
             QVERIFY(listening());
             accepting = how != Kind::Unaccepted;
@@ -92,12 +85,14 @@ private Q_SLOTS:
                 return;
             }
             // The newest of simultaneous attempts wins, the others are dropped, not left pending.
-            const auto state = [](ControllerPeer &peer) {
-                return peer.socket().state();
-            };
             QVERIFY(waitUntil([&] {
                 return socket.State() == SocketControl::sckConnected
-                    && std::ranges::count(peers, QTcpSocket::ConnectedState, state) == 1;
+                    && std::ranges::count_if(peers,
+                                             [](ControllerPeer &peer) {
+                                                 return peer.socket().state()
+                                                     == QTcpSocket::ConnectedState;
+                                             })
+                    == 1;
             }));
             // Earlier attempts of the same cycle ended as replaced; this counts from the winner.
             const qsizetype endedBefore = ended.size();
@@ -112,11 +107,9 @@ private Q_SLOTS:
             for (ControllerPeer &peer : peers)
                 how == Kind::CleanClose ? peer.close() : peer.abort();
             QVERIFY(waitUntil([&] { return ended.size() > endedBefore; }));
-            // A reset is a fault (error state and an Error event, counted below); a close is not.
-            if (!panelRow)
+            if (!panelRow) // a reset is a fault (state 9, an Error counted below), a close is not
                 QCOMPARE(socket.State(), how == Kind::Reset ? 9 : 0);
-            // However it ended, the panel no longer shows the link as up.
-            QCOMPARE(ui.Shape2->backColor(), Bgr::Red);
+            QCOMPARE(ui.Shape2->backColor(), Bgr::Red); // the panel no longer shows the link up
         };
 
         cycle(panelRow ? Kind::CleanClose : kind);
@@ -134,8 +127,7 @@ private Q_SLOTS:
         QVERIFY(listening());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int descriptorsAfter = openDescriptorCount();
-        qInfo("storm (%s): %d of %d cycles survived; descriptors %d before, %d after; peak memory "
-              "%lld KiB",
+        qInfo("storm (%s): %d of %d cycles survived, descriptors %d before %d after, peak %lld KiB",
               QTest::currentDataTag(), survived - QTest::currentTestFailed(), cycles,
               descriptorsBefore, descriptorsAfter, memoryKiB("VmHWM"));
         QCOMPARE(descriptorsAfter, descriptorsBefore);
