@@ -133,10 +133,9 @@ private Q_SLOTS:
         QCOMPARE(fails([&] { panel.Listen(); }), int(SocketControl::InvalidOperation));
     }
 
-    // A controller sends every byte value, its connection ends, then a newer one is served.
-    // Without reopenOn the test closes twice between the read and its queued event (a watchdog
-    // tick, a newer request); with it, a handler closes and listens again in its own event (a
-    // request so refused comes again).
+    // A controller sends every byte value, its connection ends, a newer one is served. Without
+    // reopenOn the test closes twice between the read and its queued event (a watchdog tick, a
+    // newer request); with it a handler closes and listens in its event (refused: comes again).
     void endings_data()
     {
         QTest::addColumn<Ending>("how");

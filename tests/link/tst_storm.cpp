@@ -75,8 +75,7 @@ private Q_SLOTS:
             ControllerPeer peers[3];
             const int count = how == Kind::Simultaneous ? 3 : 1;
             for (int i = 0; i < count; ++i) {
-                // Taking one byte at most leaves the answer unread in the kernel: aborting then
-                // resets the connection instead of closing it.
+                // One byte taken at most: the answer stays unread, so aborting resets.
                 peers[i].socket().setReadBufferSize(how == Kind::Reset ? 1 : 0);
                 QVERIFY(peers[i].connectTo(quint16(socket.LocalPort())));
             }
@@ -117,6 +116,7 @@ private Q_SLOTS:
         // Deletions the control left for later, done now, so descriptors can be counted.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int descriptorsBefore = openDescriptorCount();
+        const qsizetype objectsBefore = socket.findChildren<QObject *>().size();
         const qsizetype errorsBefore = errors.size();
         int survived = 0, resets = 0;
         for (; survived < cycles && !QTest::currentTestFailed(); ++survived) {
@@ -131,6 +131,7 @@ private Q_SLOTS:
               QTest::currentDataTag(), survived - QTest::currentTestFailed(), cycles,
               descriptorsBefore, descriptorsAfter, memoryKiB("VmHWM"));
         QCOMPARE(descriptorsAfter, descriptorsBefore);
+        QCOMPARE(socket.findChildren<QObject *>().size(), objectsBefore); // no old connection kept
         QCOMPARE(errors.size() - errorsBefore, resets); // one per reset, none otherwise
         QCOMPARE(reports.size(), 0);
         cycle(Kind::CleanClose); // and still serves a controller
