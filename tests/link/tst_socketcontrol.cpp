@@ -263,9 +263,8 @@ private Q_SLOTS:
         Panel local;
         local.setListenAddress(QHostAddress(QStringLiteral("127.0.0.2")));
         local.Listen();
-        ControllerPeer elsewhere; // from and to 127.0.0.1
+        ControllerPeer elsewhere; // from and to 127.0.0.1, one attempt
         QVERIFY(!elsewhere.connectTo(local.port(), 0));
-        QCOMPARE(elsewhere.socket().error(), QAbstractSocket::ConnectionRefusedError);
     }
 };
 
