@@ -1,36 +1,14 @@
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 
-#include "controllerpeer.h"
-#include "form1.h"
+#include "boxcloser.h"
+#include "connectedpanel.h"
 #include "historysink.h"
 #include "panelsettings.h"
-#include "shapecontrol.h"
 
-namespace {
-
-QByteArrayList linesOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QByteArrayList lines = file.readAll().split('\n');
-    if (!lines.isEmpty() && lines.constLast().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 class TestHistory : public QObject
 {
@@ -41,187 +19,150 @@ private Q_SLOTS:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        m_options = {};
-        m_options.path = m_dir->filePath(QStringLiteral("history.log"));
+        m_options = {.path = m_dir->filePath(u"history.log"_s), .warn = {}};
     }
-    void rotationKeepsTheCap();
-    void floodIsCountedNotQueued();
-    void unwritable_data();
-    void unwritable();
-    void session();
+    void rotationKeepsTheCap()
+    {
+        m_options.fileBytes = 1000;
+        m_options.oldFiles = 2;
+        fill(200);
+        // The newest lines survive, in order, across the files; nothing beyond .2 is kept.
+        QVERIFY(!QFile::exists(m_options.path + u".3"_s));
+        QByteArrayList all;
+        for (const char *suffix : {".2", ".1", ""}) {
+            const QFileInfo file(m_options.path + QLatin1String(suffix));
+            QVERIFY2(file.exists() && file.size() <= 1000, qPrintable(file.filePath()));
+            all += linesOf(file.filePath());
+        }
+        QVERIFY(all.size() > 10);
+        for (qsizetype i = 0; i < all.size(); ++i)
+            QVERIFY2(
+                all.at(i).endsWith(QByteArray(": " + QByteArray::number(200 - all.size() + i))),
+                all.at(i));
+    }
+    void floodIsCountedNotQueued()
+    {
+        m_options.queueLines = 10;
+        m_options.fileBytes = qint64(1) << 30;
+        fill(100000);
+        // Whatever was left out is said in the history itself.
+        qint64 written = 0, leftOut = 0;
+        const QRegularExpression note(u"(\\d+) lines left out"_s);
+        for (const QByteArray &line : linesOf(m_options.path)) {
+            const QRegularExpressionMatch match = note.match(QString::fromUtf8(line));
+            leftOut += match.captured(1).toLongLong();
+            written += !match.hasMatch();
+        }
+        QVERIFY(leftOut > 0);
+        QCOMPARE(written + leftOut, 100000);
+    }
+    void unwritable_data()
+    {
+        QTest::addColumn<QString>("path");
+        // A file where the folder should be: no user, root included, can write there.
+        QTest::newRow("folder is a file") << QCoreApplication::applicationFilePath() + u"/h.log"_s;
+        if (QFileInfo::exists(u"/dev/full"_s))
+            QTest::newRow("disk full") << u"/dev/full"_s;
+    }
+    void unwritable()
+    {
+        QFETCH(QString, path);
+        m_options.path = path;
+        QStringList warnings;
+        m_options.warn = [&warnings](const QString &warning) {
+            warnings << warning;
+        };
+        fill(200, 100); // two bursts, each written before the next: one warning for both
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.constFirst().contains(QDir::toNativeSeparators(m_options.path)),
+                 qPrintable(warnings.constFirst()));
+    }
+    // A whole session through the window, with a real controller on loopback sending hostile
+    // bytes and a stranger refused: every event one line, every line inert.
+    void session()
+    {
+        auto sink = std::make_unique<HistorySink>(m_options);
+        sink->install();
+        auto panel = std::make_unique<ConnectedPanel>();
+        // Only the controller's address may connect, as a settings file would say.
+        PanelSettings settings;
+        settings.allowedPeers = {*PanelSettings::parseSubnet(u"127.0.0.1"_s)};
+        settings.applyTo(*panel->ui().Winsock1);
+        QVERIFY(panel->startListening());
+        ControllerPeer stranger;
+        stranger.connectTo(panel->port(), 5000, QHostAddress(u"127.0.0.2"_s));
+        QVERIFY(stranger.waitForDisconnect());
+        QVERIFY(panel->peer.connectTo(panel->port()) && panel->identify(panel->peer));
+        static const char hostile[]
+            = "00000001\x1b[2J\r\n2026-01-01T00:00:00 info x\0\x7f\x85\x9b\xff\xc3";
+        panel->peer.send(QByteArray(hostile, sizeof hostile - 1));
+        QVERIFY(waitUntil([&] { return panel->ui().I[0]->backColor() == Bgr::Green; }));
+        // The same state again is no change and gives no line.
+        panel->peer.send("00000001");
+        QVERIFY(panel->arrived("00000001"));
+        panel->press(11);
+        QCOMPARE(panel->peer.waitForLine(), QByteArray("000000010000000000000000F"));
+        panel->peer.close();
+        QVERIFY(waitUntil([&] { return panel->socketState() != SocketControl::sckConnected; }));
+        // The press after the controller left fails; its box is closed from its own loop.
+        const BoxCloser closer;
+        panel->press(12);
+        QCOMPARE(closer.closed, 1);
+        panel->ui().Command2->click();
+        panel.reset();
+        sink.reset();
+        const QByteArrayList lines = linesOf(m_options.path);
+        const QByteArrayList expected = {
+            "korvan.panel: supervision started",
+            "korvan.link: listening on",
+            "korvan.link: refused connection from 127.0.0.2",
+            "korvan.link: connection accepted from 127.0.0.1",
+            "korvan.panel: controller 127.0.0.1 identified",
+            "korvan.panel: inputs 00000001 from \"00000001\\x1b[2J\\x0d\\x0a2026-01-01T00:00:00 "
+            "info x\\x00\\x7f\\x85\\x9b\\xff\\xc3\"",
+            "korvan.panel: output O11 on, frame 000000010000000000000000F sent",
+            "korvan.link: connection ended:",
+            "korvan.panel: output O12: frame 000000110000000000000000D not sent, output goes off",
+            "korvan.panel: supervision stopped",
+        };
+        // Every line one whole timestamped event (none forged), with no C0 or C1 control, no DEL.
+        const QRegularExpression inert(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* "
+                           "[^\\x{0}-\\x{1f}\\x{7f}-\\x{9f}]*$"));
+        qsizetype at = 0, inputLines = 0;
+        for (const QByteArray &line : lines) {
+            QVERIFY2(inert.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+            at += at < expected.size() && line.contains(expected.at(at));
+            inputLines += line.contains("korvan.panel: inputs");
+        }
+        QVERIFY2(
+            at == expected.size(),
+            QByteArray("missing, in order: " + expected.value(at) + "\nin:\n" + lines.join('\n'))
+                .constData());
+        QCOMPARE(inputLines, 1);
+    }
 
 private:
+    static QByteArrayList linesOf(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().split('\n')
+                                              : QByteArrayList();
+    }
+    // Numbered lines through a sink with m_options; each burst written before the next.
+    void fill(int count, int burst = 0)
+    {
+        HistorySink sink(m_options);
+        for (int i = 1; i <= count; ++i) {
+            sink.append(QtInfoMsg, "korvan.test", QString::number(i - 1));
+            if (burst && i % burst == 0)
+                sink.flush();
+        }
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir;
     HistorySink::Options m_options;
 };
-
-void TestHistory::rotationKeepsTheCap()
-{
-    m_options.fileBytes = 1000;
-    m_options.oldFiles = 2;
-    {
-        HistorySink sink(m_options);
-        for (int i = 0; i < 200; ++i)
-            sink.append(QtInfoMsg, "korvan.test", QStringLiteral("line %1").arg(i, 4));
-    }
-    // The newest lines survive, in order, across the files; nothing beyond .2 is kept.
-    QVERIFY(!QFile::exists(m_options.path + QStringLiteral(".3")));
-    QByteArrayList all;
-    for (const char *suffix : {".2", ".1", ""}) {
-        const QString path = m_options.path + QLatin1String(suffix);
-        QVERIFY2(QFile::exists(path) && QFileInfo(path).size() <= 1000, qPrintable(path));
-        all += linesOf(path);
-    }
-    QVERIFY(all.size() > 10);
-    for (qsizetype i = 1; i < all.size(); ++i)
-        QCOMPARE(all.at(i).right(4).trimmed().toInt(),
-                 all.at(i - 1).right(4).trimmed().toInt() + 1);
-    QVERIFY(all.constLast().endsWith(" info korvan.test: line  199"));
-}
-
-void TestHistory::floodIsCountedNotQueued()
-{
-    m_options.queueLines = 10;
-    m_options.fileBytes = qint64(1) << 30;
-    {
-        HistorySink sink(m_options);
-        for (int i = 0; i < 100000; ++i)
-            sink.append(QtInfoMsg, "korvan.test", QStringLiteral("flood"));
-    }
-    // Whatever was left out is said in the history itself.
-    qint64 written = 0, leftOut = 0;
-    const QRegularExpression note(QStringLiteral("(\\d+) lines left out"));
-    for (const QByteArray &line : linesOf(m_options.path)) {
-        if (const auto m = note.match(QString::fromUtf8(line)); m.hasMatch())
-            leftOut += m.captured(1).toLongLong();
-        else
-            ++written;
-    }
-    QVERIFY(leftOut > 0);
-    QCOMPARE(written + leftOut, 100000);
-}
-
-void TestHistory::unwritable_data()
-{
-    QTest::addColumn<QString>("path");
-    // A file where the folder should be: no user, root included, can write there.
-    QTest::newRow("folder is a file") << QStringLiteral("blocker/history.log");
-    if (QFileInfo::exists(QStringLiteral("/dev/full")))
-        QTest::newRow("disk full") << QStringLiteral("/dev/full");
-}
-
-void TestHistory::unwritable()
-{
-    QFETCH(QString, path);
-    QFile blocker(m_dir->filePath(QStringLiteral("blocker")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    m_options.path = QDir(m_dir->path()).absoluteFilePath(path);
-    QStringList warnings;
-    m_options.warn = [&warnings](const QString &warning) {
-        warnings << warning;
-    };
-    {
-        HistorySink sink(m_options);
-        // Two bursts, each written before the next: one warning for both.
-        for (int burst = 0; burst < 2; ++burst) {
-            for (int i = 0; i < 100; ++i)
-                sink.append(QtInfoMsg, "korvan.test", QStringLiteral("lost"));
-            sink.flush();
-        }
-    }
-    QCOMPARE(warnings.size(), 1);
-    QVERIFY2(warnings.constFirst().contains(QDir::toNativeSeparators(m_options.path)),
-             qPrintable(warnings.constFirst()));
-}
-
-// A whole session through the window, with a real controller on loopback sending hostile
-// bytes and a stranger refused: every event one line, every line inert.
-void TestHistory::session()
-{
-    auto sink = std::make_unique<HistorySink>(m_options);
-    sink->install();
-    auto form = std::make_unique<Form1>(0);
-    const Form1::Controls &ui = form->controls();
-    const auto reaches = [&](qint16 state) {
-        return QTest::qWaitFor([&] { return ui.Winsock1->State() == state; });
-    };
-    // Only the controller's address may connect, as a settings file would say.
-    PanelSettings settings;
-    settings.allowedPeers = {*PanelSettings::parseSubnet(QStringLiteral("127.0.0.1"))};
-    settings.applyTo(*ui.Winsock1);
-    QSignalSpy refused(ui.Winsock1, &SocketControl::strangerRefused);
-    QVERIFY(refused.isValid());
-    form->show();
-    ui.Command1->click();
-    QVERIFY(reaches(SocketControl::sckListening));
-    QTcpSocket stranger;
-    stranger.setProxy(QNetworkProxy::NoProxy);
-    QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
-    stranger.connectToHost(QHostAddress::LocalHost, quint16(ui.Winsock1->LocalPort()));
-    QVERIFY(QTest::qWaitFor([&] { return refused.count() == 1; }));
-    ControllerPeer peer;
-    QVERIFY(peer.connectTo(quint16(ui.Winsock1->LocalPort())));
-    QVERIFY(reaches(SocketControl::sckConnected));
-    peer.send("STEROWNIK");
-    QVERIFY(QTest::qWaitFor([&] { return ui.Shape2->backColor() == Bgr::Green; }));
-    static const char hostile[]
-        = "00000001\x1b[2J\r\n2026-01-01T00:00:00 info x\0\x7f\x85\x9b\xff\xc3";
-    peer.send(QByteArray(hostile, sizeof hostile - 1));
-    QVERIFY(QTest::qWaitFor([&] { return ui.I[0]->backColor() == Bgr::Green; }));
-    // The same state again is no change and gives no line.
-    peer.send("00000001");
-    QVERIFY(QTest::qWaitFor([&] { return ui.Label3->text() == QStringLiteral("00000001"); }));
-    ui.S[0][0]->click();
-    QCOMPARE(peer.waitForLine(), QByteArray("000000010000000000000000F"));
-    peer.close();
-    QVERIFY(QTest::qWaitFor([&] { return ui.Winsock1->State() != SocketControl::sckConnected; }));
-    // The press after the controller left fails; its box is closed from its own loop.
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, &closer, [&closer] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            closer.stop();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    closer.start(5);
-    ui.S[0][1]->click();
-    QVERIFY(!closer.isActive());
-    ui.Command2->click();
-    form.reset();
-    sink.reset();
-
-    const QByteArrayList lines = linesOf(m_options.path);
-    const QByteArrayList expected = {
-        "korvan.panel: supervision started",
-        "korvan.link: listening on",
-        "korvan.link: refused connection from 127.0.0.2",
-        "korvan.link: connection accepted from 127.0.0.1",
-        "korvan.panel: controller 127.0.0.1 identified",
-        "korvan.panel: inputs 00000001 from \"00000001\\x1b[2J\\x0d\\x0a2026-01-01T00:00:00 info "
-        "x\\x00\\x7f\\x85\\x9b\\xff\\xc3\"",
-        "korvan.panel: output O11 on, frame 000000010000000000000000F sent",
-        "korvan.link: connection ended:",
-        "korvan.panel: output O12: frame 000000110000000000000000D not sent, output goes off",
-        "korvan.panel: supervision stopped",
-    };
-    // Every line one whole event with its timestamp (nothing forged a line start), with no
-    // C0 or C1 control and no DEL.
-    const QRegularExpression inert(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* "
-                       "[^\\x{0}-\\x{1f}\\x{7f}-\\x{9f}]*$"));
-    qsizetype at = 0, inputLines = 0;
-    for (const QByteArray &line : lines) {
-        QVERIFY2(inert.match(QString::fromUtf8(line)).hasMatch(), line.constData());
-        at += at < expected.size() && line.contains(expected.at(at));
-        inputLines += line.contains("korvan.panel: inputs");
-    }
-    QVERIFY2(at == expected.size(),
-             qPrintable(QStringLiteral("missing, in order: %1\nin:\n%2")
-                            .arg(QString::fromUtf8(expected.value(at)),
-                                 QString::fromUtf8(lines.join('\n')))));
-    QCOMPARE(inputLines, 1);
-}
 
 QTEST_MAIN(TestHistory)
 #include "tst_history.moc"

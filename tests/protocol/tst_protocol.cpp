@@ -1,166 +1,150 @@
 #include <QTest>
 
 #include "checkdigit.h"
+#include "framereport.h"
 #include "logtext.h"
 #include "outputframe.h"
 #include "runtimeerror.h"
+#include "simcommand.h"
 
-using Ids = QList<int>;
+using namespace Qt::StringLiterals;
 
-namespace {
-QString zeros(int count)
-{
-    return QString(count, QLatin1Char('0'));
-}
-} // namespace
-
+// The wire format from both ends: the panel's side, and the simulator's own reading.
 class TestProtocol : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void checkDigit_data();
-    void checkDigit();
-    void frames_data();
-    void frames();
-    // What a hostile controller may send must reach a history line as inert ASCII. (The
-    // whole session's history proves escapes, CR LF, NUL, DEL and C1 controls escaped.)
-    void escapedBytes_data();
-    void escapedBytes();
-    void singleLine_data();
-    void singleLine();
-    void receivedTextIsCut();
+    // Golden vectors, "text:digit"; no digit: the text is refused as a type mismatch. The
+    // fuzz target's stored inputs prove the rest: either case, only 24 characters count.
+    void checkDigit_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("digit");
+        for (const char *vector :
+             {"000000000000000000000000:0", "100000000000000000000000:E",
+              "010000000000000000000000:F", "111111111111111111111111:C",
+              "800000000000000000000000:F", "FFFFFFFFFFFFFFFFFFFFFFFF:8", "12:C", ":0",
+              // Each letter at an odd and an even position, in both cases.
+              "ABCDEF0123456789ABCDEFAB:A", "abcdef0123456789abcdefab:A",
+              "111111111111111111111111\r\n:C",
+              "G00000000000000000000000:", "00000000000000000000000g:", "0 1:", "000000000000\r\n:",
+              // Letters and digits that a Unicode-aware test would accept.
+              "ą:", "\u0663:", "\uFF21:"}) {
+            const QString text = QString::fromUtf8(vector);
+            QTest::newRow(QByteArray(vector).replace("\r\n", " CR LF").constData())
+                << text.section(u':', 0, 0) << text.section(u':', 1);
+        }
+    }
+    void checkDigit()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, digit);
+        if (digit.isEmpty())
+            QVERIFY_THROWS_EXCEPTION(TypeMismatchError, CalculateHexCheckDigit(text));
+        else
+            QCOMPARE(CalculateHexCheckDigit(text), digit);
+    }
+    // The panel's frame for the outputs on; the simulator reads it back as good, same outputs.
+    void frames_data()
+    {
+        QTest::addColumn<QString>("on");
+        QTest::newRow("000000000000000000000000 0") << QString();
+        QTest::newRow("000000010000000000000000 F") << u"11"_s;
+        QTest::newRow("100000000000000000000000 E") << u"18"_s;
+        QTest::newRow("010000000000000000000000 F") << u"17"_s;
+        QTest::newRow("000001000000000000000000 F") << u"13"_s;
+        QTest::newRow("000000000000000100000001 E") << u"21 31"_s;
+        QTest::newRow("100000001000000010000000 A") << u"18 28 38"_s;
+        QTest::newRow("111111111111111111111111 C")
+            << u"11 12 13 14 15 16 17 18 21 22 23 24 25 26 27 28 31 32 33 34 35 36 37 38"_s;
+    }
+    void frames()
+    {
+        QFETCH(QString, on);
+        const QByteArray wire = QByteArray(QTest::currentDataTag()).replace(' ', "") + "\r\n";
+        OutputShapes shapes {};
+        for (const QString &id : on.split(u' ', Qt::SkipEmptyParts))
+            shapes[size_t(id.toInt() / 10 - 1)][size_t(id.toInt() % 10 - 1)] = 1;
+        const QString states = frameStateText(shapes);
+        QCOMPARE(wireFrame(states + CalculateHexCheckDigit(states)).toLatin1(), wire);
+        const FrameReport report = decodeFrame(wire);
+        QVERIFY2(report.good(), qPrintable(report.problem));
+        for (size_t s = 0; s < report.on.size(); ++s)
+            for (size_t n = 0; n < report.on[s].size(); ++n)
+                QCOMPARE(report.on[s][n], shapes[s][n] == 1);
+    }
+    // A hostile controller's bytes (Latin-1, as the socket hands them over) reach a history line
+    // as inert ASCII, cut when long; the program's own messages keep their letters, one line.
+    void escaping_data()
+    {
+        QTest::addColumn<bool>("received");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        const auto received = [](const char *name, const QByteArray &bytes,
+                                 const QString &expected) {
+            QTest::newRow(name) << true << QString::fromLatin1(bytes) << u'"' + expected + u'"';
+        };
+        received("invalid UTF-8", "\xc3\x28\xff\xfe", u"\\xc3(\\xff\\xfe"_s);
+        received("backslash stays unambiguous", "\\x1b", u"\\\\x1b"_s);
+        received("quote", "say \"hi\"", u"say \\\"hi\\\""_s);
+        QTest::newRow("long text cut")
+            << true << QString(100000, QChar(0x1b))
+            << u'"' + u"\\x1b"_s.repeated(16) + u"\"... (100000 characters)"_s;
+        const auto line = [](const char *name, const QString &text, const QString &expected) {
+            QTest::newRow(name) << false << text << expected;
+        };
+        line("Polish letters stay", u"Brak połączenia ze sterownikiem...."_s,
+             u"Brak połączenia ze sterownikiem...."_s);
+        line("line breaks", u"a\r\nb\u2028c\u2029"_s, u"a\\x0d\\x0ab\\u2028c\\u2029"_s);
+        line("escape and C1", u"\x1b[2J\u009b"_s, u"\\x1b[2J\\x9b"_s);
+        line("bidi override", u"a\u202Ed"_s, u"a\\u202ed"_s);
+        line("lone surrogate", QString(QChar(0xD800)), u"\\ud800"_s);
+        line("surrogate pair stays", u"\U0001F600"_s, u"\U0001F600"_s);
+    }
+    void escaping()
+    {
+        QFETCH(bool, received);
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(received ? LogText::receivedText(text, 16) : LogText::singleLine(text), expected);
+    }
+    // A command reads as "kind text number on", kind as its SimCommand::Kind value, and a
+    // refused one as nothing (with a reason); a frame (ending in LF) as its verdict.
+    void simReading_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("reading");
+        QTest::newRow("in-8=0-spaced") << QByteArray("  IN 8 = 0 ") << u"1  8 0"_s;
+        QTest::newRow("raw-keeps-blanks-escapes")
+            << QByteArray("raw  ID\\r\\n") << u"4  ID\r\n 0 0"_s;
+        QTest::newRow("expect-grouped") << QByteArray("expect 00000100 00000000 00000000 f")
+                                        << u"6 000001000000000000000000F 0 0"_s;
+        for (const char *refused :
+             {"in 9=on", "in 0=on", "00000002", "raw a\\q", "expect 0000000000000000000000001",
+              "expect 00000100 00000000 00000000 E"})
+            QTest::newRow(refused) << QByteArray(refused) << QString();
+        QTest::newRow("wrong-digit") << QByteArray("111111111111111111111111D\r\n") << u"bad"_s;
+        QTest::newRow("digits-swapped") << QByteArray("100000000000000000000000F\r\n") << u"bad"_s;
+        QTest::newRow("lower-case-digit")
+            << QByteArray("111111111111111111111111c\r\n") << u"malformed"_s;
+        QTest::newRow("lf-only") << QByteArray("0000000000000000000000000\n") << u"malformed"_s;
+    }
+    void simReading()
+    {
+        QFETCH(QByteArray, line);
+        QString reading, error;
+        if (line.endsWith('\n')) {
+            const FrameReport r = decodeFrame(line);
+            reading = QLatin1String(r.good() ? "good" : r.wellFormed ? "bad" : "malformed");
+        } else if (const auto c = parseCommandLine(QString::fromLatin1(line), &error)) {
+            reading = QString::number(int(c->kind)) + u' ' + QLatin1String(c->text)
+                + u" %1 %2"_s.arg(c->number).arg(c->on);
+        }
+        QCOMPARE(error.isEmpty(), !reading.isEmpty());
+        QTEST(reading, "reading");
+    }
 };
-
-// Golden vectors; no digit: the text is refused as a type mismatch.
-void TestProtocol::checkDigit_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("digit");
-    const auto row = [](const char *name, const QString &text, const char *digit) {
-        QTest::newRow(name) << text << QString::fromLatin1(digit);
-    };
-    row("24x0", zeros(24), "0");
-    row("1,23x0", QStringLiteral("1") + zeros(23), "E");
-    row("0,1,22x0", QStringLiteral("01") + zeros(22), "F");
-    row("24x1", QString(24, QLatin1Char('1')), "C");
-    row("F,23x0", QStringLiteral("F") + zeros(23), "1");
-    row("f,23x0", QStringLiteral("f") + zeros(23), "1");
-    row("8,23x0", QStringLiteral("8") + zeros(23), "F");
-    row("12", QStringLiteral("12"), "C");
-    row("empty", QString(), "0");
-    row("24x0,6x1", zeros(24) + QStringLiteral("111111"), "0");
-    row("24xF", QString(24, QLatin1Char('F')), "8");
-    // Each letter at an odd and an even position, in both cases.
-    row("ABCDEF0123456789ABCDEFAB", QStringLiteral("ABCDEF0123456789ABCDEFAB"), "A");
-    row("abcdef0123456789abcdefab", QStringLiteral("abcdef0123456789abcdefab"), "A");
-    row("FEDCBAfedcba", QStringLiteral("FEDCBAfedcba"), "6");
-    // Only the first 24 characters count, whatever follows.
-    row("01,22x0 then xyz!", QStringLiteral("01") + zeros(22) + QStringLiteral("xyz!"), "F");
-    row("24x1 then CR LF", QString(24, QLatin1Char('1')) + QStringLiteral("\r\n"), "C");
-    row("G first", QStringLiteral("G") + zeros(23), "");
-    row("g 24th", zeros(23) + QStringLiteral("g"), "");
-    row("blank", QStringLiteral("0 1"), "");
-    row("Polish letter", QStringLiteral("ą"), "");
-    // Digits that a Unicode-aware test would accept.
-    row("Arabic-Indic 3", QString(QChar(u'\u0663')), "");
-    row("fullwidth A", QString(QChar(u'\uFF21')), "");
-    row("CR LF in frame", zeros(12) + QStringLiteral("\r\n"), "");
-}
-
-void TestProtocol::checkDigit()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, digit);
-    if (digit.isEmpty())
-        QVERIFY_THROWS_EXCEPTION(TypeMismatchError, CalculateHexCheckDigit(text));
-    else
-        QCOMPARE(CalculateHexCheckDigit(text), digit);
-}
-
-void TestProtocol::frames_data()
-{
-    QTest::addColumn<Ids>("on");
-    QTest::addColumn<QByteArray>("wire");
-    Ids all;
-    for (int id = 11; id <= 38; ++id)
-        all += Output::isDesignId(id) ? Ids {id} : Ids {};
-    const auto row = [](const char *frame, const Ids &on) {
-        QTest::newRow(frame) << on << QByteArray(frame) + "\r\n";
-    };
-    row("0000000000000000000000000", {});
-    row("000000010000000000000000F", {11});
-    row("100000000000000000000000E", {18});
-    row("010000000000000000000000F", {17});
-    row("000001000000000000000000F", {13});
-    row("000000000000000100000000F", {21});
-    row("000000000000000000000001F", {31});
-    row("111111111111111111111111C", all);
-    row("100000001000000010000000A", {18, 28, 38});
-}
-
-void TestProtocol::frames()
-{
-    QFETCH(Ids, on);
-    QFETCH(QByteArray, wire);
-    OutputShapes shapes {};
-    for (const int id : on)
-        shapes[size_t(Output::sectionOf(id) - 1)][size_t(Output::numberOf(id) - 1)] = 1;
-    const QString states = frameStateText(shapes);
-    QCOMPARE(wireFrame(states + CalculateHexCheckDigit(states)).toLatin1(), wire);
-}
-
-void TestProtocol::escapedBytes_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char *name, const QByteArray &bytes, const char *expected) {
-        QTest::newRow(name) << bytes << QString::fromLatin1(expected);
-    };
-    row("invalid UTF-8", "\xc3\x28\xff\xfe", "\\xc3(\\xff\\xfe");
-    row("backslash stays unambiguous", "\\x1b", "\\\\x1b");
-    row("quote", "say \"hi\"", "say \\\"hi\\\"");
-    row("tab and bell", "\t\a", "\\x09\\x07");
-    row("empty", "", "");
-}
-
-void TestProtocol::escapedBytes()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, expected);
-    QCOMPARE(LogText::escaped(QByteArrayView(bytes)), expected);
-    // The socket hands text over as Latin-1: the same bytes give the same line.
-    QCOMPARE(LogText::escaped(QString::fromLatin1(bytes)), expected);
-}
-
-void TestProtocol::singleLine_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    const QString polish = QStringLiteral("Brak połączenia ze sterownikiem....");
-    QTest::newRow("Polish letters stay") << polish << polish;
-    QTest::newRow("line breaks") << QStringLiteral("a\r\nb\u2028c\u2029")
-                                 << QStringLiteral("a\\x0d\\x0ab\\u2028c\\u2029");
-    QTest::newRow("escape and C1")
-        << QStringLiteral("\x1b[2J\u009b") << QStringLiteral("\\x1b[2J\\x9b");
-    QTest::newRow("bidi override") << QStringLiteral("a\u202Ed") << QStringLiteral("a\\u202ed");
-    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << QStringLiteral("\\ud800");
-    QTest::newRow("surrogate pair stays")
-        << QStringLiteral("\U0001F600") << QStringLiteral("\U0001F600");
-}
-
-void TestProtocol::singleLine()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(LogText::singleLine(text), expected);
-}
-
-void TestProtocol::receivedTextIsCut()
-{
-    QCOMPARE(LogText::receivedText(QString(100000, QChar(0x1b)), 4),
-             QStringLiteral("\"\\x1b\\x1b\\x1b\\x1b\"... (100000 characters)"));
-}
 
 QTEST_APPLESS_MAIN(TestProtocol)
 #include "tst_protocol.moc"
