@@ -26,18 +26,10 @@ private Q_SLOTS:
         QTest::newRow("as built") << Change([](QGroupBox &) {});
         QTest::newRow("caption") << Change([](QGroupBox &f) { f.setTitle(u"Wyjścia"_qs); });
         QTest::newRow("size") << Change([](QGroupBox &f) { f.resize(240, 61); });
-        QTest::newRow("font") << Change([](QGroupBox &f) {
-            QFont font = f.font();
-            font.setPointSizeF(font.pointSizeF() * 1.5);
-            font.setBold(true);
-            f.setFont(font);
-        });
-        QTest::newRow("palette") << Change([](QGroupBox &f) {
-            QPalette palette = f.palette();
-            palette.setColor(QPalette::Window, Qt::darkBlue);
-            palette.setColor(QPalette::WindowText, Qt::yellow);
-            f.setPalette(palette);
-        });
+        QTest::newRow("font") << Change(
+            [](QGroupBox &f) { f.setFont(QFont(f.font().family(), 14, QFont::Bold)); });
+        QTest::newRow("palette") << Change(
+            [](QGroupBox &f) { f.setPalette(QPalette(Qt::yellow, Qt::darkBlue)); });
         QTest::newRow("style") << Change([this](QGroupBox &f) { f.setStyle(m_windows.get()); });
         QTest::newRow("disabled") << Change([](QGroupBox &f) { f.setEnabled(false); });
     }
