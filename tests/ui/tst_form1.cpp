@@ -68,10 +68,8 @@ private Q_SLOTS:
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        QCOMPARE(QApplication::focusWidget(), form.controls().Command1);
         if (started) {
-            QTest::keyClick(form.windowHandle(), Qt::Key_Space);
-            QVERIFY(form.controls().Timer1->isActive());
+            QTest::keyClick(form.windowHandle(), Qt::Key_Space); // on Command1, the focus
             form.controls().Command2->setFocus();
         }
         const QString first = started ? u"Command2"_s : u"Command1"_s;
@@ -139,44 +137,34 @@ private Q_SLOTS:
     }
 
     // A second press shows no second window; closing unloads it, and the next showing
-    // starts fresh: centred again with its frame, focus on "Zamknij".
-    void oneAboutWindowReloadedFresh()
+    // starts fresh: centred with its frame, focus on "Zamknij". Exit with it open closes the
+    // connection without sending anything, and the program ends only when it closes too.
+    void aboutWindow()
     {
-        Form1 form(0);
-        form.controls().Command10->click();
-        form.controls().Command10->click();
+        ConnectedPanel panel;
+        QVERIFY(panel.startConnected());
+        panel.press(13); // an output on: exit must not switch it off
+        QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
+        panel.ui().Command10->click();
+        panel.ui().Command10->click();
         Form2 *about = Form2::instance();
         QCOMPARE(QApplication::topLevelWidgets().count(about), 1);
         QVERIFY(about->isVisible() && !QApplication::activeModalWidget());
         about->move(about->pos() + QPoint(137, 71));
         about->controls().Command1->click();
         QTRY_VERIFY(!about->isVisible() && !about->isLoaded());
-
-        form.controls().Command10->click();
+        panel.ui().Command10->click();
         QCOMPARE(about->focusWidget(), about->controls().Command1);
-        QCOMPARE(about->controls().Command1->text(), QStringLiteral("Zamknij"));
+        QCOMPARE(about->controls().Command1->text(), u"Zamknij"_s);
         QVERIFY(about->frameGeometry() != about->geometry());
         QCOMPARE(about->frameGeometry().center(), about->screen()->availableGeometry().center());
-        about->close();
-    }
 
-    // Exit with the About window open closes the connection without sending anything, and
-    // the program ends only when the About window closes too.
-    void exitWithAboutOpen()
-    {
-        ConnectedPanel panel;
-        QVERIFY(panel.startConnected());
-        panel.press(13); // an output on: exit must not switch it off
-        QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
         QPointer<Form1> form = panel.form.release(); // closing deletes it
         bool aboutOutlivedExit = false;
-        QTimer::singleShot(0, form, [&] {
-            form->controls().Command10->click();
-            form->controls().Command20->click();
-        });
+        QTimer::singleShot(0, form, [&] { form->controls().Command20->click(); });
         QTimer::singleShot(300, qApp, [&] {
-            aboutOutlivedExit = form.isNull() && Form2::instance()->isVisible();
-            Form2::instance()->controls().Command1->click();
+            aboutOutlivedExit = form.isNull() && about->isVisible();
+            about->controls().Command1->click();
         });
         QTimer guard; // a hang fails instead of blocking the run
         guard.callOnTimeout([] { QCoreApplication::exit(1); });
