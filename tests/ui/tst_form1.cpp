@@ -52,27 +52,33 @@ private Q_SLOTS:
         }
     }
 
-    // Command2 (while enabled), Command1, Command10, S11 … S38, Command20; a disabled
-    // button is passed over.
-    void tabOrder_data()
+    // On its first showing, centred with its frame as the operator sees it; the focus goes
+    // Command2 (while enabled), Command1, Command10, S11 … S38, Command20, passing over a
+    // disabled button.
+    void shown_data()
     {
-        QTest::addColumn<bool>("started");
-        QTest::newRow("at start-up") << false;
-        QTest::newRow("supervising") << true;
+        QTest::addColumn<QString>("first"); // where the tab order starts
+        QTest::newRow("centred with frame") << QString();
+        QTest::newRow("tab order at start-up") << u"Command1"_s;
+        QTest::newRow("tab order supervising") << u"Command2"_s;
     }
 
-    void tabOrder()
+    void shown()
     {
-        QFETCH(bool, started);
+        QFETCH(QString, first);
         Form1 form(0);
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        if (started) {
+        if (first.isEmpty()) {
+            QVERIFY2(form.frameGeometry() != form.geometry(), "no window frame to centre");
+            QCOMPARE(form.frameGeometry().center(), form.screen()->availableGeometry().center());
+            return;
+        }
+        if (first == u"Command2") {
             QTest::keyClick(form.windowHandle(), Qt::Key_Space); // on Command1, the focus
             form.controls().Command2->setFocus();
         }
-        const QString first = started ? u"Command2"_s : u"Command1"_s;
         QString order = first + u" Command10";
         for (int output = 0; output < 24; ++output)
             order += QStringLiteral(" S%1%2").arg(output / 8 + 1).arg(output % 8 + 1);
@@ -83,17 +89,6 @@ private Q_SLOTS:
             QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
         }
         QCOMPARE(visited.join(u' '), order);
-    }
-
-    // Centred on its first showing with its frame, as the operator sees it.
-    void centredWithFrame()
-    {
-        Form1 form(0);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        if (form.frameGeometry() == form.geometry())
-            QSKIP("this platform draws no window frame");
-        QCOMPARE(form.frameGeometry().center(), form.screen()->availableGeometry().center());
     }
 
     // Long time formats as locales write them, with the zone wherever they put it.
@@ -129,11 +124,10 @@ private Q_SLOTS:
                      || ui.Label12->text() == ClockText::time(QLocale::system(), now.addSecs(-1)),
                  qPrintable(ui.Label12->text()));
         QCOMPARE(ui.Label13->text(), ClockText::date(QLocale::system(), QDate::currentDate()));
-        for (const QLabel *clock : {ui.Label12, ui.Label13}) {
-            const QFontMetrics metrics = clock->fontMetrics();
-            QVERIFY(clock->contentsRect().width() >= metrics.horizontalAdvance(clock->text()));
-            QVERIFY(clock->contentsRect().height() >= metrics.height());
-        }
+        for (const QLabel *clock : {ui.Label12, ui.Label13})
+            QVERIFY(clock->contentsRect().height() >= clock->fontMetrics().height()
+                    && clock->contentsRect().width()
+                        >= clock->fontMetrics().horizontalAdvance(clock->text()));
     }
 
     // A second press shows no second window; closing unloads it, and the next showing
@@ -166,9 +160,8 @@ private Q_SLOTS:
             aboutOutlivedExit = form.isNull() && about->isVisible();
             about->controls().Command1->click();
         });
-        QTimer guard; // a hang fails instead of blocking the run
-        guard.callOnTimeout([] { QCoreApplication::exit(1); });
-        guard.start(20000);
+        QObject guard; // a hang fails instead of blocking the run
+        QTimer::singleShot(20000, &guard, [] { QCoreApplication::exit(1); });
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(aboutOutlivedExit);
         QVERIFY(panel.peer.waitForDisconnect());
