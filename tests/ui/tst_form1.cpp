@@ -1,18 +1,85 @@
+#include <QAccessible>
 #include <QGroupBox>
 #include <QHostInfo>
+#include <QMetaEnum>
 #include <QPointer>
 #include <QScreen>
-#include <QTimer>
+#include <QStyle>
+#include <QStyleFactory>
 
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+
+#include "boxcloser.h"
 #include "clocktext.h"
 #include "connectedpanel.h"
 #include "form2.h"
+#include "longtextlabel.h"
+#include "sectionframe.h"
 
+using namespace Qt::StringLiterals;
+
+using Change = std::function<void(QGroupBox &)>;
+Q_DECLARE_METATYPE(Change)
+
+namespace {
+
+// What assistive technology was told since the last clear.
+struct Told
+{
+    QMultiMap<QAccessible::Event, QString> events; // each event's object
+    QStringList checked; // whose checked state changed, in order
+    QStringList said; // what the window's announcements said, one entry per announcement
+};
+Told told;
+
+void record(QAccessibleEvent *e)
+{
+    const QString object = e->object() ? e->object()->objectName() : QString();
+    told.events.insert(e->type(), object);
+    if (e->type() == QAccessible::StateChanged
+        && static_cast<QAccessibleStateChangeEvent *>(e)->changedStates().checked)
+        told.checked << object;
+    if (e->type() == QAccessible::ObjectShow && object == u"Announcements"_s)
+        told.said << e->accessibleInterface()->text(QAccessible::Name);
+}
+
+QString roleName(QAccessible::Role role)
+{
+    return QLatin1String(QMetaEnum::fromType<QAccessible::Role>().valueToKey(role));
+}
+
+// The window itself or the object of that name in it.
+QAccessibleInterface *accessible(QWidget &window, const QString &name)
+{
+    return QAccessible::queryAccessibleInterface(
+        window.objectName() == name ? &window : window.findChild<QObject *>(name));
+}
+
+} // namespace
+
+// The main window and the About window as the operator meets them and as a screen reader
+// tells them, and the widgets drawing them from kept work.
 class TestForm1 : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // Offscreen, nothing asks for accessibility and Qt drops every event; there is no
+        // public switch, so do what a screen reader's request does.
+        QPlatformAccessibility *platform
+            = QGuiApplicationPrivate::platformIntegration()->accessibility();
+        QVERIFY(platform);
+        platform->setActive(true);
+        QAccessible::installUpdateHandler(record);
+        QVERIFY(QAccessible::isActive());
+    }
+    void cleanupTestCase() { QAccessible::installUpdateHandler(nullptr); }
+    void init() { told = {}; }
+
     void startUp()
     {
         Form1 form; // the design port: start-up reads it but nothing listens yet
@@ -25,8 +92,7 @@ private Q_SLOTS:
         QVERIFY(!ui.Timer1->isActive() && ui.Timer2->isActive()); // nothing listens yet
         QCOMPARE(ui.Winsock1->State(), SocketControl::sckClosed);
         QCOMPARE(ui.Label3->textFormat(), Qt::PlainText); // network text is never markup
-        QCOMPARE(form.minimumSize(), QSize(552, 480));
-        QCOMPARE(form.maximumSize(), QSize(552, 480));
+        QVERIFY(form.minimumSize() == QSize(552, 480) && form.maximumSize() == QSize(552, 480));
         // Each control in its container, with its caption.
         for (const char *row :
              {"Text1 Form1 Korvan v1.0", "Frame1 Form1 Sekcja Output1", "Frame5 Form1 Sekcja Input",
@@ -40,49 +106,47 @@ private Q_SLOTS:
                      words.mid(2).join(u' '));
         }
         // The frames cover the diagnostic labels, which show in the gaps between them.
-        const std::pair<QPoint, const char *> seen[] = {{{80, 412}, "Frame5"},
-                                                        {{232, 336}, "Frame4"},
-                                                        {{420, 336}, "Frame2"},
-                                                        {{364, 336}, "Label2"},
-                                                        {{196, 380}, "Label3"}};
-        for (const auto &[at, name] : seen) {
-            QWidget *top = form.childAt(at);
+        for (const char *row : {"Frame5 80 412", "Frame4 232 336", "Frame2 420 336",
+                                "Label2 364 336", "Label3 196 380"}) {
+            const QStringList words = QString::fromLatin1(row).split(u' ');
+            QWidget *top = form.childAt(words[1].toInt(), words[2].toInt());
             while (top && top->parentWidget() != &form)
                 top = top->parentWidget();
-            QVERIFY2(top && top->objectName() == QLatin1String(name), name);
+            QVERIFY2(top && top->objectName() == words[0], row);
         }
     }
 
-    // Command2 (while enabled), Command1, Command10, S11 … S38, Command20; a disabled
-    // button is passed over.
-    void tabOrder_data()
+    // On its first showing, centred with its frame as the operator sees it; the focus goes
+    // Command2 (while enabled), Command1, Command10, S11 … S38, Command20, passing over a
+    // disabled button.
+    void shown_data()
     {
-        QTest::addColumn<bool>("started");
-        QTest::addColumn<QString>("order");
-        QString outputs;
-        for (const char section : {'1', '2', '3'})
-            for (const char output : {'1', '2', '3', '4', '5', '6', '7', '8'})
-                outputs += QStringLiteral(" S%1%2").arg(section).arg(output);
-        QTest::newRow("at start-up")
-            << false << u"Command1 Command10"_qs + outputs + u" Command20 Command1";
-        QTest::newRow("supervising")
-            << true << u"Command2 Command10"_qs + outputs + u" Command20 Command2";
+        QTest::addColumn<QString>("first"); // where the tab order starts
+        QTest::newRow("centred with frame") << QString();
+        QTest::newRow("tab order at start-up") << u"Command1"_s;
+        QTest::newRow("tab order supervising") << u"Command2"_s;
     }
 
-    void tabOrder()
+    void shown()
     {
-        QFETCH(bool, started);
-        QFETCH(QString, order);
+        QFETCH(QString, first);
         Form1 form(0);
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        QCOMPARE(QApplication::focusWidget(), form.controls().Command1);
-        if (started) {
-            QTest::keyClick(form.windowHandle(), Qt::Key_Space);
-            QVERIFY(form.controls().Timer1->isActive());
+        if (first.isEmpty()) {
+            QVERIFY2(form.frameGeometry() != form.geometry(), "no window frame to centre");
+            QCOMPARE(form.frameGeometry().center(), form.screen()->availableGeometry().center());
+            return;
+        }
+        if (first == u"Command2") {
+            QTest::keyClick(form.windowHandle(), Qt::Key_Space); // on Command1, the focus
             form.controls().Command2->setFocus();
         }
+        QString order = first + u" Command10";
+        for (int output = 0; output < 24; ++output)
+            order += QStringLiteral(" S%1%2").arg(output / 8 + 1).arg(output % 8 + 1);
+        order += u" Command20 " + first;
         QStringList visited;
         for (qsizetype i = order.count(u' '); i >= 0; --i) {
             visited << QApplication::focusWidget()->objectName();
@@ -91,37 +155,21 @@ private Q_SLOTS:
         QCOMPARE(visited.join(u' '), order);
     }
 
-    // Centred on its first showing with its frame, as the operator sees it.
-    void centredWithFrame()
-    {
-        Form1 form(0);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        if (form.frameGeometry() == form.geometry())
-            QSKIP("this platform draws no window frame");
-        QCOMPARE(form.frameGeometry().center(), form.screen()->availableGeometry().center());
-    }
-
     // Long time formats as locales write them, with the zone wherever they put it.
     void zoneLeftOut_data()
     {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("zone after") << "HH:mm:ss t"
-                                    << "HH:mm:ss";
-        QTest::newRow("zone before") << "t HH:mm:ss"
-                                     << "HH:mm:ss";
-        QTest::newRow("after comma") << "h:mm:ss AP, t"
-                                     << "h:mm:ss AP";
-        QTest::newRow("quoted t kept") << "'kl'. HH:mm:ss tttt"
-                                       << "'kl'. HH:mm:ss";
+        QTest::addColumn<QString>("formats"); // as the locale has it|without the zone
+        QTest::newRow("zone after") << u"HH:mm:ss t|HH:mm:ss"_s;
+        QTest::newRow("zone before") << u"t HH:mm:ss|HH:mm:ss"_s;
+        QTest::newRow("after comma") << u"h:mm:ss AP, t|h:mm:ss AP"_s;
+        QTest::newRow("quoted t kept") << u"'kl'. HH:mm:ss tttt|'kl'. HH:mm:ss"_s;
     }
 
     void zoneLeftOut()
     {
-        QFETCH(QString, format);
-        QFETCH(QString, expected);
-        QCOMPARE(ClockText::timeFormatWithoutZone(format), expected);
+        QFETCH(QString, formats);
+        QCOMPARE(ClockText::timeFormatWithoutZone(formats.section(u'|', 0, 0)),
+                 formats.section(u'|', 1));
     }
 
     // Both labels stay empty until the clock's first tick fills both, each in a box that
@@ -139,61 +187,258 @@ private Q_SLOTS:
                      || ui.Label12->text() == ClockText::time(QLocale::system(), now.addSecs(-1)),
                  qPrintable(ui.Label12->text()));
         QCOMPARE(ui.Label13->text(), ClockText::date(QLocale::system(), QDate::currentDate()));
-        for (const QLabel *clock : {ui.Label12, ui.Label13}) {
-            const QFontMetrics metrics = clock->fontMetrics();
-            QVERIFY(clock->contentsRect().width() >= metrics.horizontalAdvance(clock->text()));
-            QVERIFY(clock->contentsRect().height() >= metrics.height());
-        }
+        for (const QLabel *clock : {ui.Label12, ui.Label13})
+            QVERIFY(clock->contentsRect().height() >= clock->fontMetrics().height()
+                    && clock->contentsRect().width()
+                        >= clock->fontMetrics().horizontalAdvance(clock->text()));
     }
 
     // A second press shows no second window; closing unloads it, and the next showing
-    // starts fresh: centred again with its frame, focus on "Zamknij".
-    void oneAboutWindowReloadedFresh()
+    // starts fresh: centred with its frame, focus on "Zamknij". Exit with it open closes the
+    // connection without sending anything, and the program ends only when it closes too.
+    void aboutWindow()
     {
-        Form1 form(0);
-        form.controls().Command10->click();
-        form.controls().Command10->click();
+        ConnectedPanel panel;
+        QVERIFY(panel.startConnected());
+        panel.press(13); // an output on: exit must not switch it off
+        QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
+        panel.ui().Command10->click();
+        panel.ui().Command10->click();
         Form2 *about = Form2::instance();
         QCOMPARE(QApplication::topLevelWidgets().count(about), 1);
         QVERIFY(about->isVisible() && !QApplication::activeModalWidget());
         about->move(about->pos() + QPoint(137, 71));
         about->controls().Command1->click();
         QTRY_VERIFY(!about->isVisible() && !about->isLoaded());
-
-        form.controls().Command10->click();
+        panel.ui().Command10->click();
         QCOMPARE(about->focusWidget(), about->controls().Command1);
-        QCOMPARE(about->controls().Command1->text(), QStringLiteral("Zamknij"));
+        QCOMPARE(about->controls().Command1->text(), u"Zamknij"_s);
         QVERIFY(about->frameGeometry() != about->geometry());
         QCOMPARE(about->frameGeometry().center(), about->screen()->availableGeometry().center());
-        about->close();
-    }
+        // A dialog to a screen reader, so that its texts are read as it opens.
+        QAccessibleInterface *dialog = QAccessible::queryAccessibleInterface(about);
+        QCOMPARE(roleName(dialog->role()) + u' ' + dialog->text(QAccessible::Name),
+                 u"Dialog O programie"_s);
+        for (QLabel *label : about->findChildren<QLabel *>()) {
+            QAccessibleInterface *text = QAccessible::queryAccessibleInterface(label);
+            QCOMPARE(text->text(QAccessible::Name), label->text());
+            QVERIFY(text->role() == QAccessible::StaticText && !text->state().invisible);
+        }
 
-    // Exit with the About window open closes the connection without sending anything, and
-    // the program ends only when the About window closes too.
-    void exitWithAboutOpen()
-    {
-        ConnectedPanel panel;
-        QVERIFY(panel.startConnected());
-        panel.press(13); // an output on: exit must not switch it off
-        QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
         QPointer<Form1> form = panel.form.release(); // closing deletes it
         bool aboutOutlivedExit = false;
-        QTimer::singleShot(0, form, [&] {
-            form->controls().Command10->click();
-            form->controls().Command20->click();
-        });
+        QTimer::singleShot(0, form, [&] { form->controls().Command20->click(); });
         QTimer::singleShot(300, qApp, [&] {
-            aboutOutlivedExit = form.isNull() && Form2::instance()->isVisible();
-            Form2::instance()->controls().Command1->click();
+            aboutOutlivedExit = form.isNull() && about->isVisible();
+            about->controls().Command1->click();
         });
-        QTimer guard; // a hang fails instead of blocking the run
-        guard.callOnTimeout([] { QCoreApplication::exit(1); });
-        guard.start(20000);
+        QObject guard; // a hang fails instead of blocking the run
+        QTimer::singleShot(20000, &guard, [] { QCoreApplication::exit(1); });
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(aboutOutlivedExit);
         QVERIFY(panel.peer.waitForDisconnect());
         QCOMPARE(panel.peer.received(), QByteArray());
     }
+
+    // Each object's role, name, description, and which of the states checkable, checked,
+    // readOnly, invisible and focusable are set, as found in its window's tree.
+    void roles()
+    {
+        Form1 form(0);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QStringList expected, found;
+        for (const char *row :
+             {"S13|CheckBox|Wyjście 3, sekcja 1|wyłączone|checkable focusable",
+              "O13|StaticText|||invisible", "I1|CheckBox|Wejście 1|wyłączone|checkable readOnly",
+              "Shape2|CheckBox|Połączenie ze sterownikiem|brak|checkable readOnly",
+              "Shape1|CheckBox|Nadzór łącza|zatrzymany|checkable readOnly",
+              "Label1|StaticText|||invisible", "Label2|StaticText|||invisible",
+              "Label3|StaticText|||invisible", "Text1|StaticText|Korvan v1.0||readOnly",
+              "Form1|Window|Korvan||", "Announcements|Notification|||"}) {
+            expected << QString::fromUtf8(row);
+            const QString object = expected.last().section(u'|', 0, 0);
+            QAccessibleInterface *a = accessible(form, object);
+            const QAccessible::State s = a->state();
+            QStringList set = u"checkable checked readOnly invisible focusable"_s.split(u' ');
+            const bool on[] = {bool(s.checkable), bool(s.checked), bool(s.readOnly),
+                               bool(s.invisible), bool(s.focusable)};
+            for (qsizetype i = set.size() - 1; i >= 0; --i)
+                if (!on[i])
+                    set.removeAt(i);
+            found << QStringList {object, roleName(a->role()), a->text(QAccessible::Name),
+                                  a->text(QAccessible::Description), set.join(u' ')}
+                         .join(u'|');
+            QVERIFY(!s.editable && !a->editableTextInterface()); // nothing offered to type into
+            QCOMPARE(a->parent()->child(a->parent()->indexOfChild(a)), a);
+        }
+        QCOMPARE(found.join(u'\n'), expected.join(u'\n'));
+    }
+
+    // Each action announces exactly the controls whose state it changed (a button once per
+    // toggle pressed); the covered labels, the output indicators and the heartbeat say nothing.
+    // Changes away from the focus are said as one announcement; a pressed button has the focus
+    // and is heard through its state.
+    void events_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QStringList>("toggled"); // whose checked state changed
+        QTest::addColumn<QString>("heard"); // the last toggled control's description
+        QTest::addColumn<QString>("announcement");
+        const auto row = [](const char *tag, const char *sent, const char *toggled,
+                            const char *heard, const char *announcement) {
+            QTest::newRow(tag) << QByteArray(sent) << QString::fromLatin1(toggled).split(u' ')
+                               << QString::fromUtf8(heard) << QString::fromUtf8(announcement);
+        };
+        row("switch on", "", "S13", "włączone", "");
+        row("switch off", "", "S38 S38", "wyłączone", "");
+        row("identification", "STEROWNIK", "Shape2", "nawiązane",
+            "Połączenie ze sterownikiem: nawiązane");
+        row("inputs", "00000101", "I1 I3", "włączone", "Wejście 1: włączone, Wejście 3: włączone");
+    }
+
+    void events()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(QStringList, toggled);
+        QFETCH(QString, heard);
+        QFETCH(QString, announcement);
+        ConnectedPanel panel;
+        QSignalSpy heartbeat(panel.ui().Shape1, &ShapeControl::backColorChanged);
+        QVERIFY(heartbeat.isValid() && panel.startConnected());
+        told = {};
+        for (const QString &button : sent.isEmpty() ? toggled : QStringList()) {
+            panel.press(button.mid(1).toInt());
+            // The frame goes after the indicator changed: the event is in by then.
+            QVERIFY(!panel.peer.waitForLine().isEmpty());
+        }
+        if (!sent.isEmpty()) {
+            panel.peer.send(sent);
+            QVERIFY(panel.arrived(sent));
+        }
+        // A later heartbeat step: what the handlers queued has run, and a step said nothing.
+        QVERIFY(heartbeat.wait(10000));
+
+        QCOMPARE(told.checked, toggled);
+        QCOMPARE(told.said.join(u'|'), announcement);
+        QAccessibleInterface *last = accessible(*panel.form, toggled.last());
+        QCOMPARE(last->text(QAccessible::Description), heard);
+        QCOMPARE(bool(last->state().checked), heard != u"wyłączone"_s);
+        const QStringList heardFrom = told.events.values();
+        for (const QString &quiet : u"Label1 Label2 Label3 O13 O38 Shape1"_s.split(u' '))
+            QVERIFY2(!heardFrom.contains(quiet), qPrintable(quiet));
+    }
+
+    // Supervision is heard starting and stopping; its colour steps are not heard at all.
+    void heartbeat()
+    {
+        ConnectedPanel panel;
+        QSignalSpy steps(panel.ui().Shape1, &ShapeControl::backColorChanged);
+        QVERIFY(steps.isValid() && panel.startListening());
+        QVERIFY(waitUntil([&] { return steps.size() >= 3; }, 10000));
+        QCOMPARE(told.said, QStringList {u"Nadzór łącza: działa"_s});
+        QVERIFY(accessible(*panel.form, u"Shape1"_s)->state().checked);
+        panel.ui().Command2->click();
+        QVERIFY(waitUntil([&] { return told.said.size() == 2; }, 10000));
+        QCOMPARE(told.said.last(), u"Nadzór łącza: zatrzymany"_s);
+        QCOMPARE(told.checked, (QStringList {u"Shape1"_s, u"Shape1"_s}));
+        QVERIFY(!accessible(*panel.form, u"Shape1"_s)->state().checked);
+        QVERIFY(!told.events.values(QAccessible::NameChanged).contains(u"Shape1"_s));
+    }
+
+    // The failure box is an alert, announced as it opens; the output is heard going on with
+    // the press and off again once the box is closed.
+    void sendFailureIsAlert()
+    {
+        ConnectedPanel panel;
+        panel.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(panel.form.get()));
+        QStringList underBox; // its role, the alerts raised and the states heard meanwhile
+        BoxCloser closer([&](QMessageBox *box) {
+            underBox << roleName(QAccessible::queryAccessibleInterface(box)->role())
+                     << told.events.values(QAccessible::Alert) << told.checked;
+            return true;
+        });
+        panel.press(21); // returns once the box is closed
+        QCOMPARE(underBox, (QStringList {u"AlertMessage"_s, u"SendFailure"_s, u"S21"_s}));
+        QCOMPARE(told.checked, (QStringList {u"S21"_s, u"S21"_s}));
+        QVERIFY(!accessible(*panel.form, u"S21"_s)->state().checked);
+    }
+
+    // Drawn from kept work, exactly what Qt draws for the plain widget after each change that
+    // can alter the look; `make test` runs this at the display scales 1, 1.25 and 2 too.
+    void looksLikeGroupBox_data()
+    {
+        QTest::addColumn<Change>("change");
+        QTest::newRow("as built") << Change([](QGroupBox &) {});
+        QTest::newRow("caption") << Change([](QGroupBox &f) { f.setTitle(u"Wyjścia"_s); });
+        QTest::newRow("size") << Change([](QGroupBox &f) { f.resize(240, 61); });
+        QTest::newRow("font") << Change(
+            [](QGroupBox &f) { f.setFont(QFont(f.font().family(), 14, QFont::Bold)); });
+        QTest::newRow("palette") << Change(
+            [](QGroupBox &f) { f.setPalette(QPalette(Qt::yellow, Qt::darkBlue)); });
+        QTest::newRow("style") << Change([this](QGroupBox &f) { f.setStyle(m_windows.get()); });
+        QTest::newRow("disabled") << Change([](QGroupBox &f) { f.setEnabled(false); });
+    }
+
+    void looksLikeGroupBox()
+    {
+        QFETCH(Change, change);
+        SectionFrame frame(QStringLiteral("Sekcja Output1"), nullptr);
+        QGroupBox plain(QStringLiteral("Sekcja Output1"));
+        plain.setAutoFillBackground(true);
+        frame.resize(353, 97);
+        plain.resize(353, 97);
+        render(frame); // keeps its picture
+        change(frame);
+        change(plain);
+        QCOMPARE(render(frame), render(plain));
+    }
+
+    void looksLikeQLabel_data()
+    {
+        QTest::addColumn<QString>("text");
+        // Numbered lines, each unlike its neighbours, so painting the wrong lines shows.
+        QString lines;
+        for (int i = 0; i < 401; ++i)
+            lines += QString::number(i * 7919) + u'\n';
+        QTest::newRow("one long line, Latin-1, NUL, markup")
+            << QString(lines).replace(u'\n', QStringLiteral("<b>\u00e9&amp;\0"));
+        QTest::newRow("even line count") << lines;
+        QTest::newRow("odd line count, CR LF") << lines.chopped(1).replace(u'\n', u"\r\n"_s);
+    }
+
+    // A long text looks as in a plain-text QLabel, whatever the alignment, and stays whole.
+    void looksLikeQLabel()
+    {
+        QFETCH(QString, text);
+        LongTextLabel label(text);
+        QLabel reference(text);
+        reference.setTextFormat(Qt::PlainText);
+        label.resize(121, 25);
+        reference.resize(label.size());
+        for (const auto horizontal : {Qt::AlignLeft, Qt::AlignRight})
+            for (const auto vertical : {Qt::AlignTop, Qt::AlignVCenter, Qt::AlignBottom}) {
+                label.setAlignment(horizontal | vertical);
+                reference.setAlignment(horizontal | vertical);
+                QCOMPARE(label.grab().toImage(), reference.grab().toImage());
+            }
+        QCOMPARE(label.text(), text);
+    }
+
+private:
+    // At the display's own scale, as the window system would have it drawn.
+    static QImage render(QWidget &widget)
+    {
+        const qreal scale = widget.devicePixelRatioF();
+        QImage image(widget.size() * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::magenta);
+        widget.render(&image);
+        return image;
+    }
+
+    std::unique_ptr<QStyle> m_windows {QStyleFactory::create(QStringLiteral("Windows"))};
 };
 
 QTEST_MAIN(TestForm1)
