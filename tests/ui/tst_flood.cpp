@@ -36,8 +36,6 @@ private Q_SLOTS:
             QCOMPARE(panel.peer.waitForLine(60000),
                      QByteArray(on ? "000000010000000000000000F" : "0000000000000000000000000"));
         }
-        qInfo("flood: %lld bytes taken by the panel; %d presses during it and %d after", taken,
-              presses[0], presses[1]);
         QCOMPARE(flooded, FloodBytes);
         QCOMPARE(taken, FloodBytes);
         QVERIFY(presses[0] > 0);
@@ -69,8 +67,6 @@ private Q_SLOTS:
             if (pressesToFill < 0 && connection->bytesToWrite() >= 4096)
                 pressesToFill = presses;
         }
-        qInfo("never-reading controller: kernel full after %d presses, %lld bytes kept by Qt",
-              pressesToFill, connection->bytesToWrite());
         QVERIFY(pressesToFill > 0);
         const qint64 sent = qint64(presses) * 27;
 
