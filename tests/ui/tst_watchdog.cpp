@@ -4,6 +4,8 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <list>
+
 #include "connectedpanel.h"
 #include "errorreporter.h"
 
@@ -11,6 +13,8 @@ namespace {
 
 constexpr qint16 Closed = SocketControl::sckClosed, Listening = SocketControl::sckListening;
 constexpr qint16 Connected = SocketControl::sckConnected, Failed = SocketControl::sckError;
+enum class End { PeerCloses, Reset, NewerRequest, StopPressed };
+constexpr qint16 FailedThenRequest = -Failed; // state 9, then a connection request arrives
 
 // The panel, supervising from the start, with a record of its ticks and reports. `clashes`
 // counts the moments after a press of start or stop when both, or neither, are offered.
@@ -65,7 +69,9 @@ struct Window : ConnectedPanel
 
 } // namespace
 
-class WatchdogTest : public QObject
+Q_DECLARE_METATYPE(End)
+
+class LinkTest : public QObject
 {
     Q_OBJECT
 
@@ -74,6 +80,43 @@ private Q_SLOTS:
     void init()
     {
         QTest::failOnWarning(QRegularExpression(u"Socket|QIODevice|QTcpServer|QObject::"_qs));
+    }
+
+    void initTestCase() { QVERIFY(m_arrivals.isValid() && m_panel.startConnected()); }
+
+    void arrival_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // sets the colours the row starts from
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("colours"); // I1 … I8 and the link
+        const auto row = [](const char *name, const char *before, const QByteArray &text,
+                            const char *colours) {
+            QTest::newRow(name) << QByteArray(before) << text << QByteArray(colours);
+        };
+        row("STEROWNIK CR LF", "11111111", "STEROWNIK\r\n", "RRRRRRRRR");
+        row("sterownik", "11111111", "sterownik", "RRRRRRRRR");
+        row("STEROWNIK00000001", "11111111", "STEROWNIK00000001", "RRRRRRRRR");
+        row("00000001 CR LF", "11111110", "00000001\r\n", "GRRRRRRRR");
+        row("1", "01111111", "1", "RRRRRRRGR");
+        row("23456789", "11110000", "23456789", "RRRRGGGGR"); // 2 … 9 keep colours
+        row("x, blank, tab, 5, 9", "11111111", "05x 9\t10", "RGRGRRGRR");
+        row("<b>1</b>", "11111111", "<b>1</b>", "RRRRGRRRR");
+        // One character per byte: superscript digits, accented letters and NUL are no digits.
+        row("bytes 0x80 and up, NUL", "11111111", QByteArray("\xB9\xB2\x31\xE9\x80\xFF\x00\x31", 8),
+            "GRRRRGRRR");
+        // Last: until the controller identifies itself, the link indicator stays red.
+        row("STEROWNIK", "11111111", "STEROWNIK", "RRRRRRRRG");
+    }
+
+    void arrival()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, colours);
+        QVERIFY(arrive(before) && arrive(text));
+        QCOMPARE(m_panel.ui().Label3->text(), QString::fromLatin1(text));
+        QCOMPARE(m_panel.ui().IP->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(m_panel.lights(), colours);
     }
 
     void ticks_data()
@@ -85,11 +128,15 @@ private Q_SLOTS:
         QTest::newRow("listening") << Listening << QList<qint16>(4, Listening);
         QTest::newRow("connected") << Connected << QList<qint16>(4, Connected);
         QTest::newRow("error") << Failed << QList<qint16> {Failed, Closed, Listening, Listening};
+        QTest::newRow("request in the error state")
+            << FailedThenRequest << QList<qint16> {Closed, Listening, Listening, Listening};
     }
 
     // The first tick closes the closed socket once more and listens; the heartbeat steps
     // blue, green, red, blue. A listener or a connection is left alone: the same one is
-    // there ticks later. An error is closed by one tick and listened on by the next.
+    // there ticks later. An error is closed by one tick and listened on by the next. A
+    // request in state 9 closes the socket first; this one's connection is gone, so the
+    // accept fails silently and the socket stays closed.
     void ticks()
     {
         QFETCH(qint16, from);
@@ -102,7 +149,13 @@ private Q_SLOTS:
         const QPointer<QObject> endpoint = from == Connected
             ? static_cast<QObject *>(w.c.Winsock1->findChild<QTcpSocket *>())
             : static_cast<QObject *>(w.c.Winsock1->findChild<QTcpServer *>());
-        if (from == Failed)
+        if (from == FailedThenRequest) {
+            const QString label3 = w.c.Label3->text();
+            Q_EMIT w.c.Winsock1->connectionRequest(1);
+            QCOMPARE(w.socketState(), Closed);
+            QCOMPARE(w.c.Label3->text(), label3);
+        }
+        if (from == Failed || from == FailedThenRequest)
             w.c.Command1->click();
         const qsizetype before = from == Closed ? 0 : w.seen.size();
         QVERIFY(w.ticked(before + 4));
@@ -114,19 +167,6 @@ private Q_SLOTS:
             QVERIFY2(endpoint, "a tick replaced the socket");
         QCOMPARE(w.reports.size(), 0);
         QCOMPARE(w.clashes, 0);
-    }
-
-    // A request in state 9 closes the socket first. This one's connection is gone, so the
-    // accept fails silently and the socket stays closed.
-    void requestInErrorState()
-    {
-        Window w;
-        QVERIFY(w.reports.isValid() && w.fails());
-        const QString label3 = w.c.Label3->text();
-        Q_EMIT w.c.Winsock1->connectionRequest(1);
-        QCOMPARE(w.socketState(), Closed);
-        QCOMPARE(w.c.Label3->text(), label3);
-        QCOMPARE(w.reports.size(), 0);
     }
 
     // A failing Listen ends the tick there (heartbeat moved, Timer1 off) and tells the
@@ -161,7 +201,124 @@ private Q_SLOTS:
         QCOMPARE(w.reports.size(), 1);
         QCOMPARE(w.clashes, 0);
     }
+
+    void endedLinkTurnsRed_data()
+    {
+        QTest::addColumn<End>("end");
+        QTest::newRow("controller closes") << End::PeerCloses;
+        QTest::newRow("connection reset") << End::Reset;
+        QTest::newRow("replaced by a newer request") << End::NewerRequest;
+        QTest::newRow("stop pressed") << End::StopPressed;
+    }
+
+    // "Linked" only between an identification and the end of that connection; nothing else
+    // on the window changes with the end. The next controller comes to the same port.
+    void endedLinkTurnsRed()
+    {
+        QFETCH(End, end);
+        Window panel;
+        const Form1::Controls &ui = panel.c;
+        // One byte at most: a frame stays unread in the kernel, so aborting resets.
+        panel.peer.socket().setReadBufferSize(end == End::Reset ? 1 : 0);
+        QVERIFY(panel.reports.isValid() && panel.takes() && panel.identify(panel.peer));
+        const quint16 port = panel.port();
+        ui.Winsock1->setLocalPort(port);
+        panel.peer.send("01000001");
+        QVERIFY(panel.arrived("01000001"));
+
+        if (end == End::PeerCloses) {
+            panel.peer.close();
+        } else if (end == End::Reset) {
+            ui.S[0][0]->click();
+            QVERIFY(waitUntil([&] { return panel.peer.socket().bytesAvailable() > 0; }));
+            panel.peer.abort();
+        } else if (end == End::NewerRequest) {
+            // The handler closes the connection before taking the newcomer, who is gone
+            // already: only the close happens and the watchdog listens again.
+            Q_EMIT ui.Winsock1->connectionRequest(12345);
+        } else {
+            ui.Command2->click();
+        }
+        QVERIFY(waitUntil([&] { return ui.Shape2->backColor() == Bgr::Red; }));
+        QCOMPARE(panel.lights(), QByteArray("GRRRRRGRR")); // I1 … I8 kept from "01000001"
+        QCOMPARE(ui.IP->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(ui.Label3->text(), QStringLiteral("01000001"));
+
+        ControllerPeer next;
+        if (end == End::StopPressed) { // stop keeps the connection: it is still served
+            ui.S[0][0]->click();
+            QCOMPARE(panel.peer.waitForLine(), QByteArray("000000010000000000000000F"));
+        } else {
+            QVERIFY(next.connectTo(port) && panel.waitForSocketState(Connected));
+            next.send("01000001");
+            QVERIFY(panel.arrived("01000001"));
+            QCOMPARE(ui.Shape2->backColor(), Bgr::Red); // green only on identification
+        }
+        QCOMPARE(panel.socketState(), Connected);
+        QVERIFY(panel.identify(end == End::StopPressed ? panel.peer : next));
+        QCOMPARE(panel.reports.size(), 0);
+        QCOMPARE(panel.clashes, 0);
+    }
+
+    // A host off the allow-list knocks every 100 ms for 10 s while the controller is served:
+    // no frame, input, label or indicator is touched. First it knocks while the panel
+    // listens, and is refused without taking the slot.
+    void strangerDisturbsNothing()
+    {
+        Window panel;
+        const Form1::Controls &ui = panel.c;
+        SocketControl &socket = *ui.Winsock1;
+        socket.setAllowedPeers({*SocketControl::parsePeer(QStringLiteral("127.0.0.1"))});
+        QSignalSpy refused(&socket, &SocketControl::strangerRefused);
+        QSignalSpy requests(&socket, &SocketControl::connectionRequest);
+        QVERIFY(refused.isValid() && requests.isValid() && panel.reports.isValid());
+
+        const QHostAddress stranger(QStringLiteral("127.0.0.2"));
+        std::list<ControllerPeer> knocks;
+        QVERIFY(panel.waitForSocketState(Listening)
+                && knocks.emplace_back().connectTo(panel.port(), 5000, stranger));
+        QVERIFY(waitUntil([&] { return refused.size() == 1; }));
+        QCOMPARE(refused[0][0].toString(), stranger.toString());
+        QCOMPARE(socket.State(), Listening);
+        QCOMPARE(requests.size(), 0);
+        QVERIFY(panel.takes());
+        QCOMPARE(ui.Label3->text(), QString::number(requests.value(0).value(0).toInt()));
+        QVERIFY(panel.identify(panel.peer));
+
+        QTimer knocker;
+        connect(&knocker, &QTimer::timeout, this,
+                [&] { knocks.emplace_back().connectTo(panel.port(), 0, stranger); });
+        knocker.start(100);
+        for (bool on = true; knocks.size() <= 100; on = !on) {
+            ui.S[0][0]->click();
+            QCOMPARE(panel.peer.waitForLine(),
+                     QByteArray(on ? "000000010000000000000000F" : "0000000000000000000000000"));
+            const QByteArray inputs = on ? "00000001" : "10000000";
+            panel.peer.send(inputs);
+            QVERIFY(panel.arrived(inputs));
+            QCOMPARE(panel.lights(), QByteArray(on ? "GRRRRRRRG" : "RRRRRRRGG"));
+        }
+        knocker.stop();
+        QCOMPARE(socket.State(), Connected);
+        QCOMPARE(ui.IP->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(requests.size(), 1);
+        QVERIFY(panel.peer.received().isEmpty());
+        QCOMPARE(panel.reports.size(), 0);
+    }
+
+private:
+    // Sends one text and waits until the panel has handled it as exactly one arrival.
+    bool arrive(const QByteArray &text)
+    {
+        const qsizetype before = m_arrivals.size();
+        m_panel.peer.send(text);
+        return waitUntil([&] { return m_arrivals.size() > before; }, 10000)
+            && m_arrivals.size() == before + 1;
+    }
+
+    ConnectedPanel m_panel;
+    QSignalSpy m_arrivals {m_panel.ui().Winsock1, &SocketControl::dataArrival};
 };
 
-QTEST_MAIN(WatchdogTest)
+QTEST_MAIN(LinkTest)
 #include "tst_watchdog.moc"
