@@ -69,16 +69,18 @@ private Q_SLOTS:
         QString state = frame.left(24), seen;
         ControllerPeer next;
         const Form1::Controls &ui = panel.ui();
-        const QString clock = ui.Label12->text();
-        const BgrColor heartbeat = ui.Shape1->backColor();
         const QDeadlineTimer deadline(20000);
         if (fails) {
             panel.peer.close();
             QVERIFY(panel.waitForSocketState(SocketControl::sckListening));
             // Under the box the timers and the socket go on: the next controller is taken
             // and identified, the clock and the heartbeat move.
+            QString clock;
+            BgrColor heartbeat {};
             BoxCloser closer([&](QMessageBox *box) {
                 if (seen.isEmpty()) {
+                    clock = ui.Label12->text();
+                    heartbeat = ui.Shape1->backColor();
                     seen = QStringLiteral("%1 %2 %3 %4 %5")
                                .arg(box->icon())
                                .arg(box->standardButtons().toInt())
@@ -102,12 +104,12 @@ private Q_SLOTS:
             QCOMPARE(QString::fromLatin1(lines.last()), frame);
         }
         QCOMPARE(shown(panel), state);
-        QCOMPARE(panel.ui().Label2->text(), frame);
-        QCOMPARE(panel.ui().Label1->text(), frame.right(1));
+        QCOMPARE(ui.Label2->text(), frame);
+        QCOMPARE(ui.Label1->text(), frame.right(1));
+        QVERIFY2(!deadline.hasExpired(), "events stalled under the box");
         panel.press(38);
         state[16] = state[16] == u'1' ? u'0' : u'1'; // S38's place
         QCOMPARE(QString::fromLatin1((fails ? next : panel.peer).waitForLine().left(24)), state);
-        QVERIFY2(!deadline.hasExpired(), "events stalled under the box");
     }
 
     // The window may be destroyed while its failure box waits for the operator.
