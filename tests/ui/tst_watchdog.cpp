@@ -40,11 +40,6 @@ struct Window : ConnectedPanel
         c.Timer1->setInterval(20); // the cycle does not depend on it; short keeps tests quick
         c.Command1->click();
     }
-    // Waits until that many ticks have moved the heartbeat, and done their work.
-    bool ticked(qsizetype n)
-    {
-        return waitUntil([&] { return seen.size() >= n; }, 10000);
-    }
     bool takes()
     {
         return waitForSocketState(Listening) && peer.connectTo(port())
@@ -157,7 +152,8 @@ private Q_SLOTS:
         if (from == Failed || from == FailedThenRequest)
             w.c.Command1->click();
         const qsizetype before = from == Closed ? 0 : w.seen.size();
-        QVERIFY(w.ticked(before + 4));
+        // Four more ticks have moved the heartbeat, and done their work.
+        QVERIFY(waitUntil([&] { return w.seen.size() >= before + 4; }, 10000));
         QCOMPARE(w.seen.mid(before, 4), found);
         if (from == Closed)
             QCOMPARE(w.heartbeats.first(4),
