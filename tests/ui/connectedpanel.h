@@ -52,6 +52,14 @@ struct ConnectedPanel
         return waitUntil([&] { return ui().Label3->text() == QLatin1String(text); }, 10000);
     }
 
+    // I1 … I8 then the link bar: G green, R red, ? another colour.
+    QByteArray lights() const
+    {
+        QByteArray shown;
+        for (const ShapeControl *s : ui().I)
+            shown += s->backColor() == Bgr::Green ? 'G' : s->backColor() == Bgr::Red ? 'R' : '?';
+        return shown + (ui().Shape2->backColor() == Bgr::Green ? 'G' : 'R');
+    }
     ShapeControl *output(int id) const { return ui().O[size_t(id / 10 - 1)][size_t(id % 10 - 1)]; }
     // Clicked through the window system, as a modal box would block it.
     void press(int id) const

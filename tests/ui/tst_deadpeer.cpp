@@ -19,19 +19,6 @@ const char *const ControllerVanishes
     = "ip rule add pref 10 from 127.0.0.2 blackhole && ip rule add pref 100 lookup local"
       " && ip rule del pref 0";
 
-bool connectFromController(ControllerPeer &peer)
-{
-    QTcpSocket &socket = peer.socket();
-    for (const QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(50)) {
-        socket.abort();
-        socket.bind(QHostAddress(QStringLiteral("127.0.0.2")));
-        socket.connectToHost(QHostAddress::LocalHost, SocketControl::DesignLocalPort);
-        if (socket.waitForConnected(1000))
-            return true;
-    }
-    return false;
-}
-
 int sh(const char *script, const QStringList &arguments = {})
 {
     return QProcess::execute(u"sh"_qs,
@@ -45,13 +32,6 @@ class DeadPeerTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-#ifdef Q_OS_WIN
-        QSKIP("Linux only: plays the vanished controller with a network namespace (unshare, ip).");
-#endif
-    }
-
     void vanishedControllerIsDetected_data()
     {
         QTest::addColumn<bool>("sendWhileDead");
@@ -64,6 +44,9 @@ private Q_SLOTS:
     {
         QFETCH(bool, sendWhileDead);
         QFETCH(int, aimMs);
+#ifdef Q_OS_WIN
+        QSKIP("Linux only: plays the vanished controller with a network namespace (unshare, ip).");
+#endif
         if (!qEnvironmentVariableIsSet("KORVAN_DEADPEER_INSIDE")) {
             if (!qEnvironmentVariableIsSet("KORVAN_STRESS") || sh(InNamespace, {u"true"_qs}))
                 QSKIP("Takes a minute and a network namespace (ip, unshare; root or user "
@@ -79,15 +62,14 @@ private Q_SLOTS:
 
         // Alone in its namespace, the panel can use its own port.
         QCOMPARE(sh("ip link set lo up"), 0);
-        Form1 form;
-        const Form1::Controls &c = form.controls();
+        ConnectedPanel panel(SocketControl::DesignLocalPort);
+        const Form1::Controls &c = panel.ui();
         QSignalSpy ended(c.Winsock1, &SocketControl::connectionEnded);
         QVERIFY(ended.isValid());
         c.Command1->click();
-        ControllerPeer controller;
-        QVERIFY(connectFromController(controller));
-        controller.send("STEROWNIK");
-        QTRY_COMPARE(c.Shape2->backColor(), Bgr::Green);
+        const QHostAddress from(QStringLiteral("127.0.0.2"));
+        QVERIFY(panel.peer.connectTo(SocketControl::DesignLocalPort, 10000, from));
+        QVERIFY(panel.identify(panel.peer));
 
         QCOMPARE(sh(ControllerVanishes), 0); // nothing it sends arrives or acknowledges
         QElapsedTimer dead;
@@ -102,9 +84,8 @@ private Q_SLOTS:
         // It comes back: the watchdog has cleared the error and listens.
         QCOMPARE(sh("ip rule del pref 10"), 0);
         ControllerPeer back;
-        QVERIFY(connectFromController(back));
-        back.send("STEROWNIK");
-        QTRY_COMPARE(c.Shape2->backColor(), Bgr::Green);
+        QVERIFY(back.connectTo(SocketControl::DesignLocalPort, 10000, from));
+        QVERIFY(panel.identify(back));
     }
 };
 

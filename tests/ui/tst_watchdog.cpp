@@ -4,6 +4,8 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <list>
+
 #include "connectedpanel.h"
 #include "errorreporter.h"
 
@@ -11,16 +13,17 @@ namespace {
 
 constexpr qint16 Closed = SocketControl::sckClosed, Listening = SocketControl::sckListening;
 constexpr qint16 Connected = SocketControl::sckConnected, Failed = SocketControl::sckError;
+enum class End { PeerCloses, Reset, NewerRequest, StopPressed };
+constexpr qint16 FailedThenRequest = -Failed; // state 9, then a connection request arrives
 
-// The panel with a record of its ticks and reports. press() counts any moment both start
-// and stop, or neither, are offered.
+// The panel, supervising from the start, with a record of its ticks and reports. `clashes`
+// counts the moments after a press of start or stop when both, or neither, are offered.
 struct Window : ConnectedPanel
 {
     const Form1::Controls &c = ui();
     QList<qint16> seen; // the socket state each tick found when it moved the heartbeat
     QList<BgrColor> heartbeats;
     QSignalSpy reports {form->errorReporter(), &ErrorReporter::reported};
-    QSignalSpy requests {c.Winsock1, &SocketControl::connectionRequest};
     int clashes = 0;
 
     explicit Window(quint16 port = 0)
@@ -30,23 +33,12 @@ struct Window : ConnectedPanel
             seen << socketState();
             heartbeats << b;
         });
-    }
-    bool valid() const { return reports.isValid() && requests.isValid(); }
-    // Waits for more ticks: what a tick would do to the socket is done by then.
-    bool ticks(qsizetype more)
-    {
-        const qsizetype target = heartbeats.size() + more;
-        return waitUntil([&] { return heartbeats.size() >= target; }, 10000);
-    }
-    void start() // the cycle does not depend on the interval; a short one keeps tests quick
-    {
-        c.Timer1->setInterval(20);
-        press(c.Command1);
-    }
-    void press(QAbstractButton *button)
-    {
-        button->click();
-        clashes += c.Command1->isEnabled() == c.Command2->isEnabled();
+        for (QAbstractButton *button : {c.Command1, c.Command2})
+            QObject::connect(button, &QAbstractButton::clicked, form.get(), [this] {
+                clashes += c.Command1->isEnabled() == c.Command2->isEnabled();
+            });
+        c.Timer1->setInterval(20); // the cycle does not depend on it; short keeps tests quick
+        c.Command1->click();
     }
     bool takes()
     {
@@ -54,22 +46,27 @@ struct Window : ConnectedPanel
             && waitForSocketState(Connected);
     }
     // Into state 9 with supervision stopped, so no tick clears it: a frame the controller
-    // never reads makes its abort a reset.
-    bool failsWith()
+    // never reads makes its abort a reset, which only refreshes the address.
+    bool fails()
     {
+        if (!takes())
+            return false;
+        c.IP->clear();
         peer.socket().setReadBufferSize(1);
         c.S[0][0]->click();
-        if (!waitUntil([&] { return peer.socket().bytesAvailable() > 0; }))
-            return false;
-        press(c.Command2);
+        const bool unread = waitUntil([&] { return peer.socket().bytesAvailable() > 0; });
+        c.Command2->click();
         peer.abort();
-        return waitForSocketState(Failed);
+        return unread && waitForSocketState(Failed)
+            && waitUntil([&] { return c.IP->text() == u"127.0.0.1"; });
     }
 };
 
 } // namespace
 
-class WatchdogTest : public QObject
+Q_DECLARE_METATYPE(End)
+
+class LinkTest : public QObject
 {
     Q_OBJECT
 
@@ -80,121 +77,91 @@ private Q_SLOTS:
         QTest::failOnWarning(QRegularExpression(u"Socket|QIODevice|QTcpServer|QObject::"_qs));
     }
 
-    // The first tick closes the closed socket once more and listens; the heartbeat steps
-    // blue, green, red, blue.
-    void firstTicks()
+    void initTestCase() { QVERIFY(m_arrivals.isValid() && m_panel.startConnected()); }
+
+    void arrival_data()
     {
-        Window w;
-        QVERIFY(w.valid());
-        w.start();
-        QVERIFY(w.ticks(4));
-        QCOMPARE(w.seen.first(4), (QList<qint16> {Closed, Listening, Listening, Listening}));
-        QCOMPARE(w.heartbeats.first(4),
-                 (QList<BgrColor> {Bgr::Blue, Bgr::Green, Bgr::Red, Bgr::Blue}));
-        QCOMPARE(w.clashes, 0);
+        QTest::addColumn<QByteArray>("before"); // sets the colours the row starts from
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("colours"); // I1 … I8 and the link
+        const auto row = [](const char *name, const char *before, const QByteArray &text,
+                            const char *colours) {
+            QTest::newRow(name) << QByteArray(before) << text << QByteArray(colours);
+        };
+        row("STEROWNIK CR LF", "11111111", "STEROWNIK\r\n", "RRRRRRRRR");
+        row("sterownik", "11111111", "sterownik", "RRRRRRRRR");
+        row("STEROWNIK00000001", "11111111", "STEROWNIK00000001", "RRRRRRRRR");
+        row("00000001 CR LF", "11111110", "00000001\r\n", "GRRRRRRRR");
+        row("1", "01111111", "1", "RRRRRRRGR");
+        row("23456789", "11110000", "23456789", "RRRRGGGGR"); // 2 … 9 keep colours
+        row("x, blank, tab, 5, 9", "11111111", "05x 9\t10", "RGRGRRGRR");
+        row("<b>1</b>", "11111111", "<b>1</b>", "RRRRGRRRR");
+        // One character per byte: superscript digits, accented letters and NUL are no digits.
+        row("bytes 0x80 and up, NUL", "11111111", QByteArray("\xB9\xB2\x31\xE9\x80\xFF\x00\x31", 8),
+            "GRRRRGRRR");
+        // Last: until the controller identifies itself, the link indicator stays red.
+        row("STEROWNIK", "11111111", "STEROWNIK", "RRRRRRRRG");
     }
 
-    void leavesSocketAlone_data()
+    void arrival()
     {
-        QTest::addColumn<bool>("connected");
-        QTest::newRow("listening") << false;
-        QTest::newRow("connected") << true;
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, colours);
+        QVERIFY(arrive(before) && arrive(text));
+        QCOMPARE(m_panel.ui().Label3->text(), QString::fromLatin1(text));
+        QCOMPARE(m_panel.ui().IP->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(m_panel.lights(), colours);
     }
 
-    // No tick closes or reopens a listening or connected socket: the same listener, or the
-    // same connection, is there three ticks later.
-    void leavesSocketAlone()
+    void ticks_data()
     {
-        QFETCH(bool, connected);
+        QTest::addColumn<qint16>("from");
+        QTest::addColumn<QList<qint16>>("found"); // by the next four ticks
+        QTest::newRow("first ticks")
+            << Closed << QList<qint16> {Closed, Listening, Listening, Listening};
+        QTest::newRow("listening") << Listening << QList<qint16>(4, Listening);
+        QTest::newRow("connected") << Connected << QList<qint16>(4, Connected);
+        QTest::newRow("error") << Failed << QList<qint16> {Failed, Closed, Listening, Listening};
+        QTest::newRow("request in the error state")
+            << FailedThenRequest << QList<qint16> {Closed, Listening, Listening, Listening};
+    }
+
+    // The first tick closes the closed socket once more and listens. A listener or a
+    // connection is left alone. An error is closed by one tick and listened on by the next.
+    // A request in state 9 closes the socket first; this one's connection is gone, so the
+    // accept fails silently.
+    void ticks()
+    {
+        QFETCH(qint16, from);
+        QFETCH(QList<qint16>, found);
         Window w;
-        QVERIFY(w.valid());
-        w.start();
-        QVERIFY(connected ? w.takes() : w.waitForSocketState(Listening));
-        const QPointer<QObject> endpoint = connected
+        QVERIFY(w.reports.isValid()
+                && (from == Closed || from == Listening ? w.waitForSocketState(from)
+                        : from == Connected             ? w.takes()
+                                                        : w.fails()));
+        const QPointer<QObject> endpoint = from == Connected
             ? static_cast<QObject *>(w.c.Winsock1->findChild<QTcpSocket *>())
             : static_cast<QObject *>(w.c.Winsock1->findChild<QTcpServer *>());
-        QVERIFY(endpoint);
-        const qsizetype before = w.seen.size();
-        QVERIFY(w.ticks(3));
-        QCOMPARE(w.seen.mid(before, 3), QList<qint16>(3, connected ? Connected : Listening));
-        QCOMPARE(w.c.Winsock1->findChildren<QTcpServer *>().size(), connected ? 0 : 1);
-        QVERIFY2(endpoint, "the tick replaced the socket");
-        if (connected) {
-            w.c.S[0][0]->click();
-            QCOMPARE(w.peer.waitForLine(), QByteArray("000000010000000000000000F"));
+        if (from == FailedThenRequest) {
+            const QString label3 = w.c.Label3->text();
+            Q_EMIT w.c.Winsock1->connectionRequest(1);
+            QCOMPARE(w.socketState(), Closed);
+            QCOMPARE(w.c.Label3->text(), label3);
         }
-        QCOMPARE(w.reports.size(), 0);
-    }
-
-    // A reset only refreshes the address, with no message. The first tick that finds the
-    // error closes it, the next one listens.
-    void errorClosedThenListens()
-    {
-        Window w;
-        QVERIFY(w.valid());
-        w.start();
-        QVERIFY(w.takes());
-        w.c.IP->clear();
-        QVERIFY(w.failsWith());
-        QTRY_COMPARE(w.c.IP->text(), QStringLiteral("127.0.0.1"));
-        const qsizetype before = w.seen.size();
-        w.press(w.c.Command1);
-        QVERIFY(w.ticks(3));
-        QCOMPARE(w.seen.mid(before, 3), (QList<qint16> {Failed, Closed, Listening}));
+        if (from == Failed || from == FailedThenRequest)
+            w.c.Command1->click();
+        const qsizetype before = from == Closed ? 0 : w.seen.size();
+        // Four more ticks have moved the heartbeat, and done their work.
+        QVERIFY(waitUntil([&] { return w.seen.size() >= before + 4; }, 10000));
+        QCOMPARE(w.seen.mid(before, 4), found);
+        if (from == Closed)
+            QCOMPARE(w.heartbeats.first(4),
+                     (QList<BgrColor> {Bgr::Blue, Bgr::Green, Bgr::Red, Bgr::Blue}));
+        if (from == Listening || from == Connected)
+            QVERIFY2(endpoint, "a tick replaced the socket");
         QCOMPARE(w.reports.size(), 0);
         QCOMPARE(w.clashes, 0);
-    }
-
-    // Of two requests at once the newest wins, even with supervision stopped (no tick
-    // listens behind the first); Label3 shows its identifier exactly.
-    void newestRequestWins()
-    {
-        Window w;
-        QVERIFY(w.valid());
-        ControllerPeer first, second;
-        w.start();
-        QVERIFY(w.waitForSocketState(Listening));
-        w.press(w.c.Command2);
-        // Both wait in the listener's queue before the panel handles either.
-        QVERIFY(first.connectTo(w.port()) && second.connectTo(w.port()));
-        QVERIFY(w.waitForSocketState(Connected) && first.waitForDisconnect());
-        QCOMPARE(w.requests.size(), 2);
-        QCOMPARE(w.c.Label3->text(), QString::number(w.requests.last().at(0).toInt()));
-        w.c.S[0][0]->click();
-        QCOMPARE(second.waitForLine(), QByteArray("000000010000000000000000F"));
-    }
-
-    // A request in state 9 closes the socket first. This one's connection is gone, so the
-    // accept fails silently and the socket stays closed.
-    void requestInErrorState()
-    {
-        Window w;
-        QVERIFY(w.valid());
-        w.start();
-        QVERIFY(w.takes() && w.failsWith());
-        const QString label3 = w.c.Label3->text();
-        Q_EMIT w.c.Winsock1->connectionRequest(1);
-        QCOMPARE(w.socketState(), Closed);
-        QCOMPARE(w.c.Label3->text(), label3);
-        QCOMPARE(w.reports.size(), 0);
-    }
-
-    // The controller comes back to the port where it was, held by the panel all along.
-    void sameHeldPortAfterReconnects()
-    {
-        Window w;
-        QVERIFY(w.valid());
-        w.start();
-        QVERIFY(w.waitForSocketState(Listening));
-        const quint16 port = w.port();
-        w.c.Winsock1->setLocalPort(port);
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(w.peer.connectTo(port) && w.waitForSocketState(Connected));
-            w.peer.close();
-            QVERIFY(w.waitForSocketState(Listening));
-            QCOMPARE(w.port(), port);
-        }
-        QCOMPARE(w.reports.size(), 0);
     }
 
     // A failing Listen ends the tick there (heartbeat moved, Timer1 off) and tells the
@@ -204,10 +171,7 @@ private Q_SLOTS:
         QTcpServer holder; // another program on the panel's port
         QVERIFY(holder.listen(QHostAddress::Any, 0));
         Window w(holder.serverPort());
-        QVERIFY(w.valid());
-        w.start();
-        QVERIFY(waitUntil([&] { return w.reports.size() == 1; }, 10000));
-        QCOMPARE(w.reports[0][0].toString(), QStringLiteral("Timer1_Timer"));
+        QVERIFY(w.reports.isValid() && waitUntil([&] { return w.reports.size() == 1; }, 10000));
         QVERIFY(!w.c.Timer1->isActive());
         QCOMPARE(w.heartbeats, QList<BgrColor> {Bgr::Blue});
 
@@ -225,13 +189,125 @@ private Q_SLOTS:
 
         // The operator frees the port, stops and starts again.
         holder.close();
-        w.press(w.c.Command2);
-        w.press(w.c.Command1);
+        w.c.Command2->click();
+        w.c.Command1->click();
         QVERIFY(w.takes());
         QCOMPARE(w.reports.size(), 1);
         QCOMPARE(w.clashes, 0);
     }
+
+    void endedLinkTurnsRed_data()
+    {
+        QTest::addColumn<End>("end");
+        QTest::newRow("controller closes") << End::PeerCloses;
+        QTest::newRow("connection reset") << End::Reset;
+        QTest::newRow("replaced by a newer request") << End::NewerRequest;
+        QTest::newRow("stop pressed") << End::StopPressed;
+    }
+
+    // "Linked" only between an identification and the end of that connection; nothing else
+    // on the window changes with the end. Green again on the next identification (data
+    // alone never makes it green: the inbound rows).
+    void endedLinkTurnsRed()
+    {
+        QFETCH(End, end);
+        Window panel;
+        const Form1::Controls &ui = panel.c;
+        // One byte at most: a frame stays unread in the kernel, so aborting resets.
+        panel.peer.socket().setReadBufferSize(end == End::Reset ? 1 : 0);
+        QVERIFY(panel.reports.isValid() && panel.takes() && panel.identify(panel.peer));
+        ui.Winsock1->setLocalPort(panel.port()); // kept: the next controller comes to it
+        panel.peer.send("01000001");
+        QVERIFY(panel.arrived("01000001"));
+
+        if (end == End::PeerCloses) {
+            panel.peer.close();
+        } else if (end == End::Reset) {
+            ui.S[0][0]->click();
+            QVERIFY(waitUntil([&] { return panel.peer.socket().bytesAvailable() > 0; }));
+            panel.peer.abort();
+        } else if (end == End::NewerRequest) {
+            // The handler closes the connection before taking the newcomer, who is gone
+            // already: only the close happens and the watchdog listens again.
+            Q_EMIT ui.Winsock1->connectionRequest(12345);
+        } else {
+            ui.Command2->click();
+        }
+        QVERIFY(waitUntil([&] { return ui.Shape2->backColor() == Bgr::Red; }));
+        QCOMPARE(panel.lights(), QByteArray("GRRRRRGRR")); // I1 … I8 kept from "01000001"
+        QCOMPARE(ui.IP->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(ui.Label3->text(), QStringLiteral("01000001"));
+
+        ControllerPeer next;
+        if (end == End::StopPressed) { // stop keeps the connection: it is still served
+            ui.S[0][0]->click();
+            QCOMPARE(panel.peer.waitForLine(), QByteArray("000000010000000000000000F"));
+        } else {
+            QVERIFY(next.connectTo(panel.port()) && panel.waitForSocketState(Connected));
+        }
+        QVERIFY(panel.identify(end == End::StopPressed ? panel.peer : next));
+        QCOMPARE(panel.reports.size(), 0);
+        QCOMPARE(panel.clashes, 0);
+    }
+
+    // A host off the allow-list is refused while the panel listens, without taking the slot;
+    // knocking every 100 ms for 10 s while the controller is served, it touches nothing.
+    void strangerDisturbsNothing()
+    {
+        Window panel;
+        const Form1::Controls &ui = panel.c;
+        SocketControl &socket = *ui.Winsock1;
+        socket.setAllowedPeers({*SocketControl::parsePeer(QStringLiteral("127.0.0.1"))});
+        QSignalSpy refused(&socket, &SocketControl::strangerRefused);
+        QSignalSpy requests(&socket, &SocketControl::connectionRequest);
+        QVERIFY(refused.isValid() && requests.isValid() && panel.reports.isValid());
+
+        const QHostAddress stranger(QStringLiteral("127.0.0.2"));
+        std::list<ControllerPeer> knocks;
+        QVERIFY(panel.waitForSocketState(Listening)
+                && knocks.emplace_back().connectTo(panel.port(), 5000, stranger));
+        QVERIFY(waitUntil([&] { return refused.size() == 1; }));
+        QCOMPARE(refused[0][0].toString(), stranger.toString());
+        QCOMPARE(socket.State(), Listening);
+        QCOMPARE(requests.size(), 0);
+        QVERIFY(panel.takes());
+        QCOMPARE(ui.Label3->text(), QString::number(requests.value(0).value(0).toInt()));
+        QVERIFY(panel.identify(panel.peer));
+
+        QTimer knocker;
+        connect(&knocker, &QTimer::timeout, this,
+                [&] { knocks.emplace_back().connectTo(panel.port(), 0, stranger); });
+        knocker.start(100);
+        for (bool on = true; knocks.size() <= 100; on = !on) {
+            ui.S[0][0]->click();
+            QCOMPARE(panel.peer.waitForLine(),
+                     QByteArray(on ? "000000010000000000000000F" : "0000000000000000000000000"));
+            const QByteArray inputs = on ? "00000001" : "10000000";
+            panel.peer.send(inputs);
+            QVERIFY(panel.arrived(inputs));
+            QCOMPARE(panel.lights(), QByteArray(on ? "GRRRRRRRG" : "RRRRRRRGG"));
+        }
+        knocker.stop();
+        QCOMPARE(socket.State(), Connected);
+        QCOMPARE(ui.IP->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(requests.size(), 1);
+        QVERIFY(panel.peer.received().isEmpty());
+        QCOMPARE(panel.reports.size(), 0);
+    }
+
+private:
+    // Sends one text and waits until the panel has handled it as exactly one arrival.
+    bool arrive(const QByteArray &text)
+    {
+        const qsizetype before = m_arrivals.size();
+        m_panel.peer.send(text);
+        return waitUntil([&] { return m_arrivals.size() > before; }, 10000)
+            && m_arrivals.size() == before + 1;
+    }
+
+    ConnectedPanel m_panel;
+    QSignalSpy m_arrivals {m_panel.ui().Winsock1, &SocketControl::dataArrival};
 };
 
-QTEST_MAIN(WatchdogTest)
+QTEST_MAIN(LinkTest)
 #include "tst_watchdog.moc"
