@@ -66,7 +66,7 @@ struct Window : ConnectedPanel
 
 Q_DECLARE_METATYPE(End)
 
-class LinkTest : public QObject
+class TestSupervision : public QObject
 {
     Q_OBJECT
 
@@ -309,5 +309,5 @@ private:
     QSignalSpy m_arrivals {m_panel.ui().Winsock1, &SocketControl::dataArrival};
 };
 
-QTEST_MAIN(LinkTest)
-#include "tst_watchdog.moc"
+QTEST_MAIN(TestSupervision)
+#include "tst_supervision.moc"
