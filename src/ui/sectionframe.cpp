@@ -15,7 +15,8 @@ SectionFrame::SectionFrame(const QString &caption, QWidget *parent)
 void SectionFrame::paintEvent(QPaintEvent *)
 {
     const qreal ratio = devicePixelRatioF();
-    if (m_picture.deviceIndependentSize() != QSizeF(size()) || m_picture.devicePixelRatio() != ratio
+    // Pixels, not device-independent size: at a fractional scale the two never agree.
+    if (m_picture.size() != size() * ratio || m_picture.devicePixelRatio() != ratio
         || m_pictureCaption != title()) {
         m_picture = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
         m_picture.setDevicePixelRatio(ratio);
