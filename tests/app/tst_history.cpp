@@ -6,7 +6,6 @@
 #include "boxcloser.h"
 #include "connectedpanel.h"
 #include "historysink.h"
-#include "panelsettings.h"
 
 using namespace Qt::StringLiterals;
 
@@ -36,9 +35,7 @@ private Q_SLOTS:
         }
         QVERIFY(all.size() > 10);
         for (qsizetype i = 0; i < all.size(); ++i)
-            QVERIFY2(
-                all.at(i).endsWith(QByteArray(": " + QByteArray::number(200 - all.size() + i))),
-                all.at(i));
+            QCOMPARE(all.at(i).split(' ').constLast(), QByteArray::number(200 - all.size() + i));
     }
     void floodIsCountedNotQueued()
     {
@@ -84,18 +81,14 @@ private Q_SLOTS:
         auto sink = std::make_unique<HistorySink>(m_options);
         sink->install();
         auto panel = std::make_unique<ConnectedPanel>();
-        // Only the controller's address may connect, as a settings file would say.
-        PanelSettings settings;
-        settings.allowedPeers = {*PanelSettings::parseSubnet(u"127.0.0.1"_s)};
-        settings.applyTo(*panel->ui().Winsock1);
+        // Only the controller's address may connect: the stranger is refused, and that is a line.
+        panel->ui().Winsock1->setAllowedPeers({*SocketControl::parsePeer(u"127.0.0.1"_s)});
         QVERIFY(panel->startListening());
         ControllerPeer stranger;
         stranger.connectTo(panel->port(), 5000, QHostAddress(u"127.0.0.2"_s));
         QVERIFY(stranger.waitForDisconnect());
         QVERIFY(panel->peer.connectTo(panel->port()) && panel->identify(panel->peer));
-        static const char hostile[]
-            = "00000001\x1b[2J\r\n2026-01-01T00:00:00 info x\0\x7f\x85\x9b\xff\xc3";
-        panel->peer.send(QByteArray(hostile, sizeof hostile - 1));
+        panel->peer.send("00000001\x1b[2J\r\n2026-01-01T00:00:00 info x\0\x7f\x85\x9b\xff\xc3"_ba);
         QVERIFY(waitUntil([&] { return panel->ui().I[0]->backColor() == Bgr::Green; }));
         // The same state again is no change and gives no line.
         panel->peer.send("00000001");
@@ -135,10 +128,9 @@ private Q_SLOTS:
             at += at < expected.size() && line.contains(expected.at(at));
             inputLines += line.contains("korvan.panel: inputs");
         }
-        QVERIFY2(
-            at == expected.size(),
-            QByteArray("missing, in order: " + expected.value(at) + "\nin:\n" + lines.join('\n'))
-                .constData());
+        const QByteArray missing
+            = "missing, in order: " + expected.value(at) + "\nin:\n" + lines.join('\n');
+        QVERIFY2(at == expected.size(), missing.constData());
         QCOMPARE(inputLines, 1);
     }
 

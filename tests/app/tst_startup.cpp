@@ -39,15 +39,11 @@ private Q_SLOTS:
         };
         row("address out of range", "[Network]\nListen=10.0.0.300\n", "-", "",
             "!SYSTEM|Network/Listen|10.0.0.300");
-        row("host name", "-", "[Network]\nListen=panel.local\n", "",
-            "!USER|Network/Listen|panel.local");
-        row("prefix too long", "-", "[Network]\nAllow=192.168.1.5, 10.0.0.0/33\n", "",
-            "!USER|Network/Allow|10.0.0.0/33");
-        row("IPv6 prefix too long", "[Network]\nAllow=fd00::/129\n", "-", "",
-            "!SYSTEM|Network/Allow|fd00::/129");
+        // The list's one bad entry is named, not only the whole value.
+        row("bad entry in a list", "-", "[Network]\nAllow=192.168.1.5, fd00::/129\n", "",
+            "!USER|Network/Allow|fd00::/129");
         row("unknown key", "-", "[Network]\nListn=10.0.0.1\n", "",
             "!USER|Network/Listn|10.0.0.1|unknown key");
-        row("unknown key outside a section", "Colour=red\n", "-", "", "!SYSTEM|Colour|red");
         row("timeout not a number", "-", "[Network]\nIdleTimeout=ten\n", "",
             "!USER|Network/IdleTimeout|ten");
         row("timeout zero", "-", "[Network]\nUnacknowledgedTimeout=0\n", "",
@@ -58,7 +54,6 @@ private Q_SLOTS:
         row("system fault under a good user file", "[Network]\nListen=1.2.3\n",
             "[Network]\nListen=10.0.0.1\n", "", "!SYSTEM|1.2.3");
         row("bad --listen", "-", "-", "--listen localhost", "!--listen|localhost");
-        row("no files, no options", "-", "-", "", "0.0.0.0 [] 10 5 ");
         row("user file wins key by key",
             "[Network]\nListen=192.168.10.1\nAllow=10.0.0.0/8\nIdleTimeout=20\n"
             "[History]\nFile=/var/log/korvan.log\n",
@@ -110,52 +105,48 @@ private Q_SLOTS:
             return;
         }
         QVERIFY(!settings);
-        const QList<QByteArray> named = expected.mid(1).split('|');
-        for (const QByteArray &part : named) {
+        for (const QByteArray &part : expected.mid(1).split('|')) {
             const QString name = QString::fromLatin1(part)
                                      .replace(u"SYSTEM"_s, QDir::toNativeSeparators(paths[0]))
                                      .replace(u"USER"_s, QDir::toNativeSeparators(paths[1]));
             QVERIFY2(fault.message.contains(name), qPrintable(fault.message));
         }
-        QCOMPARE(fault.inCommandLine, named.constFirst().startsWith("--"));
     }
     // The display: "offscreen", none (""), or a DISPLAY with no server behind it; what the
-    // program must print on standard output, and on standard error ("|" between parts).
+    // program must say ("|" between parts): on standard output if it ends well, else on
+    // standard error.
     void start_data()
     {
-        for (const char *column : {"arguments", "display", "settingsFile", "out", "err"})
+        for (const char *column : {"arguments", "display", "settingsFile", "said"})
             QTest::addColumn<QByteArray>(column);
         QTest::addColumn<int>("exitCode");
-        const auto row
-            = [](const char *name, const char *arguments, const QByteArray &display,
-                 const char *settings, int exitCode, const char *out, const QByteArray &err) {
-                  QTest::newRow(name) << QByteArray(arguments) << display << QByteArray(settings)
-                                      << QByteArray(out) << err << exitCode;
-              };
+        const auto row = [](const char *name, const char *arguments, const QByteArray &display,
+                            const char *settings, int exitCode, const QByteArray &said) {
+            QTest::newRow(name) << QByteArray(arguments) << display << QByteArray(settings) << said
+                                << exitCode;
+        };
         int unused = 500;
         while (QFile::exists(u"/tmp/.X11-unix/X%1"_s.arg(unused)))
             ++unused;
         const QByteArray deadDisplay = ':' + QByteArray::number(unused);
         const QByteArray noSession = "wymaga sesji graficznej|needs a graphical session";
-        row("--help needs no display", "--help", "", "", 0, "--allow <ADDRESS[/PREFIX]>", "");
-        row("--version needs no display", "--version", "", "", 0, "Korvan v1.0\n", "");
-        row("unknown option", "--bogus", "offscreen", "", 2, "", "bogus|Usage: korvan");
-        row("stray argument", "6165", "offscreen", "", 2, "", "6165|Usage: korvan");
-        row("bad --allow value", "--allow 10.0.0.0/33", "offscreen", "", 2, "",
-            "--allow|10.0.0.0/33");
+        row("--help needs no display", "--help", "", "", 0, "--allow <ADDRESS[/PREFIX]>");
+        row("--version needs no display", "--version", "", "", 0, "Korvan v1.0\n");
+        row("unknown option", "--bogus", "offscreen", "", 2, "bogus|Usage: korvan");
+        row("stray argument", "6165", "offscreen", "", 2, "6165|Usage: korvan");
+        row("bad --allow value", "--allow 10.0.0.0/33", "offscreen", "", 2, "--allow|10.0.0.0/33");
         // The message names the settings file too (checked where it is written).
-        row("settings file fault", "", "offscreen", "[Network]\nAllow=192.168.1.300\n", 3, "",
+        row("settings file fault", "", "offscreen", "[Network]\nAllow=192.168.1.300\n", 3,
             "Network/Allow|192.168.1.300");
-        row("no display", "", "", "", 4, "", noSession);
-        row("display not there", "", deadDisplay, "", 4, "", noSession + '|' + deadDisplay);
+        row("no display", "", "", "", 4, noSession);
+        row("display not there", "", deadDisplay, "", 4, noSession + '|' + deadDisplay);
     }
     void start()
     {
         QFETCH(QByteArray, arguments);
         QFETCH(QByteArray, display);
         QFETCH(QByteArray, settingsFile);
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, err);
+        QFETCH(QByteArray, said);
         QFETCH(int, exitCode);
 #ifdef Q_OS_WIN
         if (exitCode == ExitStatus::NoGraphicalSession)
@@ -176,7 +167,7 @@ private Q_SLOTS:
             QVERIFY(QDir().mkpath(QFileInfo(settingsPath).absolutePath()));
             QFile file(settingsPath);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settingsFile) >= 0);
-            err += '|' + QDir::toNativeSeparators(settingsPath).toUtf8();
+            said += '|' + QDir::toNativeSeparators(settingsPath).toUtf8();
         }
         QProcess process;
         launch(process, QString::fromLatin1(arguments).split(u' ', Qt::SkipEmptyParts),
@@ -187,9 +178,9 @@ private Q_SLOTS:
         // The C runtime on Windows writes line ends as CR LF.
         const QByteArray stdOut = process.readAllStandardOutput().replace("\r\n", "\n");
         const QByteArray stdErr = process.readAllStandardError();
-        QVERIFY2(stdOut.contains(out), stdOut.constData());
-        for (const QByteArray &part : err.split('|'))
-            QVERIFY2(stdErr.contains(part), stdErr.constData());
+        const QByteArray &shown = exitCode ? stdErr : stdOut;
+        for (const QByteArray &part : said.split('|'))
+            QVERIFY2(shown.contains(part), shown.constData());
         // Qt's own advice to reinstall is no answer to a missing display.
         QVERIFY2(!stdErr.contains("einstall"), stdErr.constData());
     }
@@ -198,11 +189,19 @@ private Q_SLOTS:
     void secondStart()
     {
         const QString firstHistory = m_home->filePath(u"first.log"_s);
+        const auto historyHas = [&](const QByteArray &text) {
+            return QTest::qWaitFor(
+                [&] {
+                    QFile file(firstHistory);
+                    return file.open(QIODevice::ReadOnly) && file.readAll().contains(text);
+                },
+                60000);
+        };
         QProcess first;
         launch(first, {u"--log-file"_s, firstHistory});
-        QVERIFY(historyHas(firstHistory, "korvan.app: Korvan v1.0 started"));
+        QVERIFY(historyHas("korvan.app: Korvan v1.0 started"));
         QVERIFY(refusedStart());
-        QVERIFY(historyHas(firstHistory, "second start refused; this panel's window comes to"));
+        QVERIFY(historyHas("second start refused; this panel's window comes to"));
         QCOMPARE(first.state(), QProcess::Running);
         first.kill();
         QVERIFY(first.waitForFinished());
@@ -230,15 +229,6 @@ private:
 #else
         return m_home->filePath(u"run"_s);
 #endif
-    }
-    static bool historyHas(const QString &path, const QByteArray &text)
-    {
-        return QTest::qWaitFor(
-            [&] {
-                QFile file(path);
-                return file.open(QIODevice::ReadOnly) && file.readAll().contains(text);
-            },
-            60000);
     }
     // A user's private folders; the display as the rows of start() name it.
     void launch(QProcess &process, const QStringList &arguments,

@@ -32,7 +32,6 @@ private Q_SLOTS:
              "   section 1 . . # . . . . #   on: 3 8\n",
              "<< frame 4  10000000 00000000 00000001 D  (check digit OK)"});
         row("expect-mismatch", "--expect \"00000001 00000000 00000000 F\"", "13", 5);
-        row("expect-swapped-sections", "--expect \"00000000 00000000 00000100 F\"", "13", 5);
         row("expect-two-in-order",
             "--expect 000000000000000000000001F --expect 000000000000000000000000", "31 31", 0);
         row("wait-frames-met", "--send \"in 2=on\" --wait-frames 2", "21 38", 0);
