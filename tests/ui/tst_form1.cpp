@@ -10,6 +10,8 @@
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
 
+#include <algorithm>
+
 #include "boxcloser.h"
 #include "clocktext.h"
 #include "connectedpanel.h"
@@ -206,7 +208,6 @@ private Q_SLOTS:
         panel.ui().Command10->click();
         QCOMPARE(about->focusWidget(), about->controls().Command1);
         QCOMPARE(about->controls().Command1->text(), u"Zamknij"_s);
-        QVERIFY(about->frameGeometry() != about->geometry());
         QCOMPARE(about->frameGeometry().center(), about->screen()->availableGeometry().center());
         // A dialog to a screen reader, so that its texts are read as it opens.
         QCOMPARE(QAccessible::queryAccessibleInterface(about)->role(), QAccessible::Dialog);
