@@ -239,9 +239,10 @@ private Q_SLOTS:
         for (const QString &entry : list.split(u',', Qt::SkipEmptyParts))
             subnets.append(SocketControl::parsePeer(entry).value_or(SocketControl::Subnet()));
         QCOMPARE(subnets.contains(SocketControl::Subnet()), peers.isEmpty());
-        for (const QString &peer : peers)
-            QVERIFY2(SocketControl::allows(subnets, QHostAddress(peer.mid(1))) == (peer[0] == u'+'),
-                     qPrintable(peer));
+        for (const QString &peer : peers) {
+            const bool in = SocketControl::allows(subnets, QHostAddress(peer.mid(1)));
+            QVERIFY2(in == (peer[0] == u'+'), qPrintable(peer));
+        }
     }
 
     // Listening on one interface: another address is refused.
@@ -250,7 +251,8 @@ private Q_SLOTS:
         Panel local;
         local.setListenAddress(QHostAddress(QStringLiteral("127.0.0.2")));
         local.Listen();
-        QVERIFY(!ControllerPeer().connectTo(local.port(), 0)); // from and to 127.0.0.1, one attempt
+        // From and to 127.0.0.1, one attempt.
+        QVERIFY(!ControllerPeer().connectTo(local.port(), 0));
     }
 };
 
