@@ -2,7 +2,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <functional>
 #include <numeric>
 
 #include "controllerpeer.h"
@@ -12,7 +11,6 @@
 
 namespace {
 
-using Ending = SocketControl::Ending;
 const QString Frame = QStringLiteral("000001000000000000000000F\r\n");
 
 // The socket handled as the panel handles it, its events kept in order; the first event that
@@ -55,16 +53,10 @@ struct Panel : SocketControl
     {
         return peer.connectTo(port()) && waitUntil([&] { return State() == sckConnected; });
     }
-    // The frame still sits unread at the peer when it closes, so its kernel resets.
-    void resetBy(ControllerPeer &peer)
-    {
-        SendData(Frame);
-        peer.abort();
-    }
 };
 
 // The error number an operation threw (its text into told); 0 when it did not.
-int fails(const std::function<void()> &operation, QString *told = nullptr)
+int fails(const auto &operation, QString *told = nullptr)
 try {
     operation();
     return 0;
@@ -115,18 +107,18 @@ private Q_SLOTS:
         QVERIFY(connection);
         QCOMPARE(connection->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
         const auto keepAlive = NativeSocket::keepAlive(connection->socketDescriptor());
+        const NativeSocket::KeepAlive k = keepAlive.value_or(NativeSocket::KeepAlive());
 #ifdef Q_OS_WIN
         // Every Windows that Qt 6 runs on reads the settings back; Wine cannot.
         if (!keepAlive)
             QEXPECT_FAIL("", "Wine: the keepalive settings cannot be read back", Continue);
 #endif
-        QVERIFY(keepAlive && keepAlive->enabled);
-        const NativeSocket::KeepAlive k = keepAlive.value_or(NativeSocket::KeepAlive());
-        if (keepAlive)
-            QCOMPARE((QList<int> {k.idleSeconds, k.intervalSeconds, k.count, k.userTimeoutMs}),
-                     (QList<int> {4, 2, 3, 5000}));
+        QCOMPARE(
+            (QList<int> {k.enabled, k.idleSeconds, k.intervalSeconds, k.count, k.userTimeoutMs}),
+            (QList<int> {1, 4, 2, 3, 5000}));
         // The kernel already holds the reset: a frame sent now is lost and must say so.
-        panel.resetBy(peer);
+        panel.SendData(Frame); // left unread at the peer, so closing it resets
+        peer.abort();
         QCOMPARE(fails([&] { panel.SendData(Frame); }), int(SocketControl::ConnectionReset));
         QVERIFY(waitUntil([&] { return panel.events.endsWith(QStringLiteral("ended:Reset")); }));
         QCOMPARE(panel.State(), SocketControl::sckError);
@@ -136,28 +128,23 @@ private Q_SLOTS:
     // A controller sends every byte value, its connection ends, a newer one is served. Without
     // reopenOn the test closes twice between the read and its queued event (a watchdog tick, a
     // newer request); with it a handler closes and listens in its event (refused: comes again).
+    // The ending a row expects also says how the controller ends its connection.
     void endings_data()
     {
-        QTest::addColumn<Ending>("how");
         QTest::addColumn<QString>("reopenOn");
         QTest::addColumn<QString>("events");
-        const auto row
-            = [](const char *name, Ending how, const char *reopenOn, const char *events) {
-                  QTest::newRow(name)
-                      << how << QString::fromLatin1(reopenOn) << QString::fromLatin1(events);
-              };
-        row("controller closes", Ending::ClosedByPeer, "", "ended:ClosedByPeer");
-        row("connection reset", Ending::Reset, "", "error:10054 ended:Reset");
-        row("replaced by a newer one", Ending::Replaced, "", "ended:Replaced");
-        row("reopen in request", Ending::ClosedByPeer, "request", "ended:ClosedByPeer request");
-        row("reopen in data", Ending::Replaced, "data", "ended:Replaced");
-        row("reopen in error", Ending::Reset, "error", "error:10054 ended:Reset");
+        QTest::newRow("controller closes") << QString() << u"ended:ClosedByPeer"_qs;
+        QTest::newRow("connection reset") << QString() << u"error:10054 ended:Reset"_qs;
+        QTest::newRow("replaced by a newer one") << QString() << u"ended:Replaced"_qs;
+        QTest::newRow("reopen in request") << u"request"_qs << u"ended:ClosedByPeer request"_qs;
+        QTest::newRow("reopen in data") << u"data"_qs << u"ended:Replaced"_qs;
+        QTest::newRow("reopen in error") << u"error"_qs << u"error:10054 ended:Reset"_qs;
     }
     void endings()
     {
-        QFETCH(Ending, how);
         QFETCH(QString, reopenOn);
         QFETCH(QString, events);
+        const bool reset = events.contains(u"Reset"), replaced = events.contains(u"Replaced");
         Panel panel;
         panel.Listen();
         ControllerPeer peer, newer;
@@ -169,12 +156,13 @@ private Q_SLOTS:
         QByteArray bytes(256, 0); // one character of the same code each, in order
         std::iota(bytes.begin(), bytes.end(), char(0));
         peer.send(bytes);
-        if (how != Ending::Replaced)
-            how == Ending::Reset ? panel.resetBy(peer) : peer.close();
+        if (reset)
+            panel.SendData(Frame); // left unread at the peer, so aborting it resets
+        if (!replaced)
+            reset ? peer.abort() : peer.close();
         if (reopenOn != QLatin1String("data") && reopenOn != QLatin1String("error")) {
             // Inside Qt's socket handling: bytes read (and the end seen), nothing posted run.
-            how == Ending::Replaced ? connection->waitForReadyRead(5000)
-                                    : connection->waitForDisconnected(5000);
+            replaced ? connection->waitForReadyRead(5000) : connection->waitForDisconnected(5000);
             panel.Close();
             panel.Close(); // closing a closed socket changes nothing
             QVERIFY(panel.events.isEmpty());
@@ -263,8 +251,8 @@ private Q_SLOTS:
         Panel local;
         local.setListenAddress(QHostAddress(QStringLiteral("127.0.0.2")));
         local.Listen();
-        ControllerPeer elsewhere; // from and to 127.0.0.1, one attempt
-        QVERIFY(!elsewhere.connectTo(local.port(), 0));
+        // From and to 127.0.0.1, one attempt.
+        QVERIFY(!ControllerPeer().connectTo(local.port(), 0));
     }
 };
 

@@ -5,10 +5,9 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <vector>
 
-#include "bgrcolor.h"
 #include "controllerpeer.h"
-#include "errorreporter.h"
 #include "form1.h"
 #include "processfigures.h"
 #include "shapecontrol.h"
@@ -69,15 +68,16 @@ private Q_SLOTS:
             }
             return waitUntil([&] { return socket.State() == SocketControl::sckListening; }, 10000);
         };
+        int survived = 0, resets = 0;
         const auto cycle = [&](Kind how) {
             QVERIFY(listening());
             accepting = how != Kind::Unaccepted;
-            ControllerPeer peers[3];
-            const int count = how == Kind::Simultaneous ? 3 : 1;
-            for (int i = 0; i < count; ++i) {
+            resets += how == Kind::Reset;
+            std::vector<ControllerPeer> peers(how == Kind::Simultaneous ? 3 : 1);
+            for (ControllerPeer &peer : peers) {
                 // One byte taken at most: the answer stays unread, so aborting resets.
-                peers[i].socket().setReadBufferSize(how == Kind::Reset ? 1 : 0);
-                QVERIFY(peers[i].connectTo(quint16(socket.LocalPort())));
+                peer.socket().setReadBufferSize(how == Kind::Reset ? 1 : 0);
+                QVERIFY(peer.connectTo(quint16(socket.LocalPort())));
             }
             if (how == Kind::Unaccepted) {
                 QVERIFY(peers[0].waitForDisconnect());
@@ -86,11 +86,9 @@ private Q_SLOTS:
             // The newest of simultaneous attempts wins, the others are dropped, not left pending.
             QVERIFY(waitUntil([&] {
                 return socket.State() == SocketControl::sckConnected
-                    && std::ranges::count_if(peers,
-                                             [](ControllerPeer &peer) {
-                                                 return peer.socket().state()
-                                                     == QTcpSocket::ConnectedState;
-                                             })
+                    && std::ranges::count(
+                           peers, QTcpSocket::ConnectedState,
+                           [](ControllerPeer &peer) { return peer.socket().state(); })
                     == 1;
             }));
             // Earlier attempts of the same cycle ended as replaced; this counts from the winner.
@@ -106,8 +104,6 @@ private Q_SLOTS:
             for (ControllerPeer &peer : peers)
                 how == Kind::CleanClose ? peer.close() : peer.abort();
             QVERIFY(waitUntil([&] { return ended.size() > endedBefore; }));
-            if (!panelRow) // a reset is a fault (state 9, an Error counted below), a close is not
-                QCOMPARE(socket.State(), how == Kind::Reset ? 9 : 0);
             QCOMPARE(ui.Shape2->backColor(), Bgr::Red); // the panel no longer shows the link up
         };
 
@@ -117,22 +113,14 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int descriptorsBefore = openDescriptorCount();
         const qsizetype objectsBefore = socket.findChildren<QObject *>().size();
-        const qsizetype errorsBefore = errors.size();
-        int survived = 0, resets = 0;
-        for (; survived < cycles && !QTest::currentTestFailed(); ++survived) {
-            const Kind how = panelRow ? Kind(survived % 4) : kind; // the panel takes each in turn
-            resets += how == Kind::Reset;
-            cycle(how);
-        }
+        for (; survived < cycles && !QTest::currentTestFailed(); ++survived)
+            cycle(panelRow ? Kind(survived % 4) : kind); // the panel takes each in turn
+        qInfo("%d of %d cycles survived", survived - int(QTest::currentTestFailed()), cycles);
         QVERIFY(listening());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        const int descriptorsAfter = openDescriptorCount();
-        qInfo("storm (%s): %d of %d cycles survived, descriptors %d before %d after, peak %lld KiB",
-              QTest::currentDataTag(), survived - QTest::currentTestFailed(), cycles,
-              descriptorsBefore, descriptorsAfter, memoryKiB("VmHWM"));
-        QCOMPARE(descriptorsAfter, descriptorsBefore);
+        QCOMPARE(openDescriptorCount(), descriptorsBefore);
         QCOMPARE(socket.findChildren<QObject *>().size(), objectsBefore); // no old connection kept
-        QCOMPARE(errors.size() - errorsBefore, resets); // one per reset, none otherwise
+        QCOMPARE(errors.size(), resets); // one per reset, none otherwise
         QCOMPARE(reports.size(), 0);
         cycle(Kind::CleanClose); // and still serves a controller
     }
