@@ -115,10 +115,13 @@ private Q_SLOTS:
         const qsizetype objectsBefore = socket.findChildren<QObject *>().size();
         for (; survived < cycles && !QTest::currentTestFailed(); ++survived)
             cycle(panelRow ? Kind(survived % 4) : kind); // the panel takes each in turn
-        qInfo("%d of %d cycles survived", survived - int(QTest::currentTestFailed()), cycles);
         QVERIFY(listening());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(openDescriptorCount(), descriptorsBefore);
+        const int descriptorsAfter = openDescriptorCount();
+        qInfo("%d of %d cycles survived, descriptors %d before %d after",
+              survived - int(QTest::currentTestFailed()), cycles, descriptorsBefore,
+              descriptorsAfter);
+        QCOMPARE(descriptorsAfter, descriptorsBefore);
         QCOMPARE(socket.findChildren<QObject *>().size(), objectsBefore); // no old connection kept
         QCOMPARE(errors.size(), resets); // one per reset, none otherwise
         QCOMPARE(reports.size(), 0);

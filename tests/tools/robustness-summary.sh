@@ -27,22 +27,12 @@ each of the ways the test plays (a clean close, a reset, a silent peer and the l
 after every one the socket must serve the next controller."
 explain "descriptors" "descriptors before/after: open file descriptors of the test process \
 before and after the storm; more after would be a leaked socket."
-explain "peak memory\|peak [0-9]* KiB" "peak memory: the test process's highest resident \
-memory (VmHWM). AddressSanitizer keeps freed memory in quarantine (up to 256 MiB), so this \
-is not the panel's own use; 'make bench' measures that."
-explain "worst press" "worst press: the slowest output press while the test ran, under the \
-sanitizers on a busy machine; the panel's real press -> frame time is in 'make bench'."
 explain "kernel full" "kernel full after N presses: frames the kernel's socket buffers took \
 from a controller that never reads, before the panel had to keep them itself."
 explain "write buffer" "bytes in the panel's write buffer: what the panel holds for a \
 controller that does not read; never more than the frames pressed."
 explain "flood:" "flood: bytes a controller sent as fast as it could; every press during and \
 after it must still send its frame, and the inputs must show the last text."
-explain "resident" "resident before / peak: the test process's memory before the flood and \
-at its highest; it must come back down, not grow with the flood."
 explain "Vanished" "vanished controller noticed after: time from the controller's packets \
 being dropped until the panel noticed the dead connection (keepalive when the link is idle, \
 the unacknowledged-data timeout after a frame), beside the aim it must meet."
-explain "stranger:" "stranger: connections a host outside the allow-list made while the \
-allowed controller was served, and the frames that controller received meanwhile; every \
-stranger must be refused without disturbing a frame or an input."
