@@ -118,9 +118,9 @@ private Q_SLOTS:
         QVERIFY(listening());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int descriptorsAfter = openDescriptorCount();
-        qInfo("%d of %d cycles survived, descriptors %d before %d after",
-              survived - int(QTest::currentTestFailed()), cycles, descriptorsBefore,
-              descriptorsAfter);
+        qInfo("storm (%s): %d of %d cycles survived, descriptors %d before %d after",
+              QTest::currentDataTag(), survived - int(QTest::currentTestFailed()), cycles,
+              descriptorsBefore, descriptorsAfter);
         QCOMPARE(descriptorsAfter, descriptorsBefore);
         QCOMPARE(socket.findChildren<QObject *>().size(), objectsBefore); // no old connection kept
         QCOMPARE(errors.size(), resets); // one per reset, none otherwise
