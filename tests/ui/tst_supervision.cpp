@@ -222,7 +222,9 @@ private Q_SLOTS:
             panel.peer.close();
         else if (end == End::Reset)
             QVERIFY(panel.resets());
-        else if (end == End::NewerRequest) // closed first, then the newcomer, gone, not taken
+        else if (end == End::NewerRequest)
+            // The handler closes the connection before taking the newcomer, who is gone
+            // already: only the close happens and the watchdog listens again.
             Q_EMIT panel.c.Winsock1->connectionRequest(12345);
         else
             panel.c.Command2->click();
