@@ -60,7 +60,6 @@ struct ConnectedPanel
             shown += s->backColor() == Bgr::Green ? 'G' : s->backColor() == Bgr::Red ? 'R' : '?';
         return shown + (ui().Shape2->backColor() == Bgr::Green ? 'G' : 'R');
     }
-    ShapeControl *output(int id) const { return ui().O[size_t(id / 10 - 1)][size_t(id % 10 - 1)]; }
     // Clicked through the window system, as a modal box would block it.
     void press(int id) const
     {

@@ -7,13 +7,9 @@
 inline qint64 memoryKiB(const char *field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line :
-         status.open(QIODevice::ReadOnly) ? status.readAll().split('\n') : QByteArrayList()) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
+    const QByteArray all = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = all.indexOf(QByteArray("\n").append(field).append(':'));
+    return at < 0 ? -1 : all.mid(all.indexOf(':', at) + 1).trimmed().split(' ')[0].toLongLong();
 }
 
 // Stress runs (KORVAN_STRESS=1) use the full sizes; the everyday suite smaller ones.

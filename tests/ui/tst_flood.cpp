@@ -36,9 +36,6 @@ private Q_SLOTS:
             QCOMPARE(panel.peer.waitForLine(60000),
                      QByteArray(on ? "000000010000000000000000F" : "0000000000000000000000000"));
         }
-        qInfo("flood: %lld bytes taken by the panel; %d presses during it and %d after", taken,
-              presses[0], presses[1]);
-        QCOMPARE(flooded, FloodBytes);
         QCOMPARE(taken, FloodBytes);
         QVERIFY(presses[0] > 0);
         panel.peer.send("10000000"); // on its own, once the panel has drained the flood
@@ -52,34 +49,29 @@ private Q_SLOTS:
     {
         const int extraPresses = stressRun() ? 100000 : 5000;
         ConnectedPanel panel;
-        const Form1::Controls &ui = panel.ui();
         // Stalled this long, a controller would be given up as dead; here it must stay.
-        ui.Winsock1->setDeadPeerTimeouts(10, 3600);
+        panel.ui().Winsock1->setDeadPeerTimeouts(10, 3600);
         panel.peer.socket().setReadBufferSize(1); // one byte, the rest stays in the kernel
         QVERIFY(panel.startConnected());
-        const auto *connection = ui.Winsock1->findChild<QTcpSocket *>();
+        const auto *connection = panel.ui().Winsock1->findChild<QTcpSocket *>();
         QVERIFY(connection);
 
         // Presses until the kernel's buffers are full and Qt keeps frames itself, then more.
         int presses = 0, pressesToFill = -1;
         while (presses < 400000 && (pressesToFill < 0 || presses < pressesToFill + extraPresses)) {
-            ui.S[0][size_t(presses % 8)]->click();
+            panel.ui().S[0][size_t(presses % 8)]->click();
             if (++presses % 200 == 0)
                 QCoreApplication::processEvents();
             if (pressesToFill < 0 && connection->bytesToWrite() >= 4096)
                 pressesToFill = presses;
         }
-        const qint64 buffered = connection->bytesToWrite(), sent = qint64(presses) * 27;
-        qInfo("never-reading controller: kernel full after %d presses; %d more leave %lld bytes "
-              "in the panel's write buffer",
-              pressesToFill, extraPresses, buffered);
-        QVERIFY(pressesToFill > 0);
-        QVERIFY(buffered <= sent); // no more than the frames themselves
+        const qint64 sent = qint64(presses) * 27;
+        QVERIFY(pressesToFill > 0 && connection->bytesToWrite() <= sent); // no more than the frames
 
         panel.peer.socket().setReadBufferSize(0);
         QVERIFY(waitUntil([&] { return panel.peer.received().size() >= sent; }, 60000));
         QCOMPARE(panel.peer.received().size(), sent);
-        QCOMPARE(panel.peer.received().right(27), (ui.Label2->text() + u"\r\n").toLatin1());
+        QCOMPARE(panel.peer.received().right(27), (panel.ui().Label2->text() + u"\r\n").toLatin1());
     }
 };
 
