@@ -9,8 +9,8 @@
 
 #include "controllerpeer.h"
 #include "form1.h"
-#include "processfigures.h"
 #include "shapecontrol.h"
+#include "stressrun.h"
 
 enum class Kind { CleanClose, Reset, Silent, Simultaneous, Unaccepted, Panel };
 Q_DECLARE_METATYPE(Kind)
