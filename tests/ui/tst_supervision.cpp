@@ -257,6 +257,7 @@ private Q_SLOTS:
                 && knocks.emplace_back().connectTo(panel.port(), 5000, stranger));
         QVERIFY(waitUntil([&] { return refused.size() == 1; }));
         QVERIFY(socket.State() == Listening && requests.isEmpty()); // the slot stays free
+        QVERIFY(knocks.front().waitForDisconnect()); // and the stranger holds nothing
         QVERIFY(panel.takes());
         QCOMPARE(panel.c.Label3->text(), QString::number(requests.value(0).value(0).toInt()));
         QVERIFY(panel.identify(panel.peer));
@@ -274,6 +275,8 @@ private Q_SLOTS:
             QCOMPARE(panel.lights(), QByteArray(on ? "GRRRRRRRG" : "RRRRRRRGG"));
         }
         knocker.stop();
+        for (ControllerPeer &knock : knocks)
+            QVERIFY(knock.waitForDisconnect());
         QVERIFY(socket.State() == Connected && requests.size() == 1);
         QCOMPARE(panel.c.IP->text(), QStringLiteral("127.0.0.1"));
         QVERIFY(panel.peer.received().isEmpty());
