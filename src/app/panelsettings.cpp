@@ -30,6 +30,15 @@ bool isKey(const QString &key, const QString &known)
     return key.compare(known, Qt::CaseInsensitive) == 0;
 }
 
+// "192.168.1.5": an address is a subnet of one, written without its prefix.
+std::optional<QHostAddress> parseAddress(const QString &text)
+{
+    if (text.contains(QLatin1Char('/')))
+        return std::nullopt;
+    const auto subnet = SocketControl::parsePeer(text);
+    return subnet ? std::optional(subnet->first) : std::nullopt;
+}
+
 // Where a value came from, for messages: a file or an option.
 QString inFile(const QString &path, const QString &key, const QString &value)
 {
@@ -74,8 +83,10 @@ public:
                     const QStringList parts = item.split(QLatin1Char(' '), Qt::SkipEmptyParts);
                     entries.append(parts);
                 }
-                if (!setAllow(entries, where))
+                const auto subnets = parseAllow(entries, where);
+                if (!subnets)
                     return false;
+                m_settings.allowedPeers = *subnets;
             } else if (isKey(key, IdleKey)) {
                 if (!setSeconds(&m_settings.idleSeconds, value.trimmed(), where))
                     return false;
@@ -101,15 +112,16 @@ public:
                           QStringLiteral("option --listen \"%1\"").arg(commandLine.listen())))
             return false;
         if (commandLine.hasAllow()) {
-            const QStringList entries = commandLine.allow();
-            for (const QString &entry : entries) {
-                if (!setAllow({entry}, QStringLiteral("option --allow \"%1\"").arg(entry)))
-                    return false;
-            }
             // Each --allow adds one entry; together they replace the files' list.
-            m_settings.allowedPeers.clear();
-            for (const QString &entry : entries)
-                m_settings.allowedPeers.append(*PanelSettings::parseSubnet(entry));
+            QList<PanelSettings::Subnet> subnets;
+            for (const QString &entry : commandLine.allow()) {
+                const auto one
+                    = parseAllow({entry}, QStringLiteral("option --allow \"%1\"").arg(entry));
+                if (!one)
+                    return false;
+                subnets += *one;
+            }
+            m_settings.allowedPeers = subnets;
         }
         if (commandLine.hasLogFile()) {
             if (commandLine.logFile().isEmpty())
@@ -129,26 +141,28 @@ private:
 
     bool setListen(const QString &value, const QString &where)
     {
-        const auto address = PanelSettings::parseAddress(value);
+        const auto address = parseAddress(value);
         if (!address)
             return fail(where + QStringLiteral(": not an IP address."));
         m_settings.listenAddress = *address;
         return true;
     }
 
-    bool setAllow(const QStringList &entries, const QString &where)
+    std::optional<QList<PanelSettings::Subnet>> parseAllow(const QStringList &entries,
+                                                           const QString &where)
     {
         QList<PanelSettings::Subnet> subnets;
         for (const QString &entry : entries) {
-            const auto subnet = PanelSettings::parseSubnet(entry);
-            if (!subnet)
-                return fail(where
-                            + QStringLiteral(": \"%1\" is not an address or an address/prefix.")
-                                  .arg(entry));
+            const auto subnet = SocketControl::parsePeer(entry);
+            if (!subnet) {
+                fail(where
+                     + QStringLiteral(": \"%1\" is not an address or an address/prefix.")
+                           .arg(entry));
+                return std::nullopt;
+            }
             subnets.append(*subnet);
         }
-        m_settings.allowedPeers = subnets;
-        return true;
+        return subnets;
     }
 
     bool setSeconds(int *target, const QString &value, const QString &where)
@@ -196,18 +210,4 @@ void PanelSettings::applyTo(SocketControl &socket) const
     socket.setListenAddress(listenAddress);
     socket.setAllowedPeers(allowedPeers);
     socket.setDeadPeerTimeouts(idleSeconds, unacknowledgedSeconds);
-}
-
-std::optional<QHostAddress> PanelSettings::parseAddress(const QString &text)
-{
-    // An address is a subnet of one, written without its prefix.
-    if (text.contains(QLatin1Char('/')))
-        return std::nullopt;
-    const auto subnet = parseSubnet(text);
-    return subnet ? std::optional(subnet->first) : std::nullopt;
-}
-
-std::optional<PanelSettings::Subnet> PanelSettings::parseSubnet(const QString &text)
-{
-    return SocketControl::parsePeer(text);
 }

@@ -43,8 +43,4 @@ struct PanelSettings
     // Before the window is shown: where the socket listens, whom it lets in, and when it
     // gives a silent controller up.
     void applyTo(SocketControl &socket) const;
-
-    // "192.168.1.5" (one host) or "10.0.0.0/8", IPv4 or IPv6.
-    static std::optional<Subnet> parseSubnet(const QString &text);
-    static std::optional<QHostAddress> parseAddress(const QString &text);
 };
