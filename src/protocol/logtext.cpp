@@ -43,12 +43,6 @@ QString escaped(QStringView text)
     return out;
 }
 
-QString escaped(QByteArrayView bytes)
-{
-    // Latin-1 maps each byte to the code point of the same value.
-    return escaped(QString::fromLatin1(bytes));
-}
-
 QString singleLine(QStringView text)
 {
     QString out;

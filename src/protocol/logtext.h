@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -14,9 +13,6 @@ namespace LogText {
 // backslash before it, every other character becomes "\xNN" (code points up to FF, as the
 // socket's bytes map to them) or "\uNNNN". Nothing of the result is a control character.
 QString escaped(QStringView text);
-
-// The same for raw bytes: printable ASCII stays, every other byte is "\xNN".
-QString escaped(QByteArrayView bytes);
 
 // The program's own messages: letters of any script stay, line breaks and other control
 // characters become "\xNN" or "\uNNNN" so that one message stays one line.
