@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
+#include <QSessionManager>
 #include <QStyleFactory>
 
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "panelsettings.h"
 #include "pictures.h"
 #include "singleinstance.h"
+#include "stopsignals.h"
 
 namespace {
 
@@ -127,7 +130,7 @@ int main(int argc, char *argv[])
         break;
     }
 
-    auto *form = new Form1;
+    QPointer<Form1> form = new Form1;
     settings->applyTo(*form->controls().Winsock1);
     QObject::connect(&instance, &SingleInstance::showRequested, form, [form] {
         qCInfo(lcApp, "a second start refused; this panel's window comes to the front");
@@ -136,10 +139,43 @@ int main(int argc, char *argv[])
         form->raise();
         form->activateWindow();
     });
+
+    // A stop asked for by the system ends the panel as "Zakończ program" does, whatever
+    // window is open; the end line then says who asked.
+    QString stoppedBy;
+    bool endWritten = false;
+    const auto writeEnd = [&] {
+        if (std::exchange(endWritten, true))
+            return;
+        if (stoppedBy.isEmpty())
+            qCInfo(lcApp, "%s ended", KORVAN_VERSION_RECORD);
+        else
+            qCInfo(lcApp, "%s ended by %s", KORVAN_VERSION_RECORD, qUtf8Printable(stoppedBy));
+    };
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, qApp, [&](const QString &name) {
+        stoppedBy = name;
+        qCInfo(lcApp, "%s received: the panel ends", qUtf8Printable(name));
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
+    // Windows ends a program at log-off or shut-down as soon as this returns: everything
+    // the normal end does after the event loop is done here first.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp,
+                     [&](QSessionManager &) { stoppedBy = QStringLiteral("session end"); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [&] {
+        if (stoppedBy != QLatin1String("session end"))
+            return;
+        QApplication::closeAllWindows();
+        delete form;
+        writeEnd();
+        history.flush();
+    });
+
     qCInfo(lcApp, "%s started: %s", KORVAN_VERSION_RECORD,
            qUtf8Printable(describe(*settings, history.path())));
     form->show();
     const int status = QApplication::exec();
-    qCInfo(lcApp, "%s ended", KORVAN_VERSION_RECORD);
+    writeEnd();
     return status;
 }
