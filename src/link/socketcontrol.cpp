@@ -11,9 +11,13 @@
 
 #include "linklog.h"
 #include "listener.h"
+#include "logtext.h"
 #include "runtimeerror.h"
 
 namespace {
+
+// Enough to name every frame a vanished controller can have missed within its timeout.
+constexpr size_t RememberedSends = 16;
 
 QString dottedAddress(const QHostAddress &address)
 {
@@ -185,7 +189,7 @@ void SocketControl::Close()
     // Closing a closed socket changes nothing; bytes not yet taken stay queued whatever
     // the state, so the controller's last text still reaches the panel.
     if (m_state == sckConnected)
-        endConnection(Ending::Replaced);
+        endConnection(Ending::Replaced, unacknowledgedSends());
     dropListener();
     dropConnection();
     m_state = sckClosed;
@@ -223,6 +227,8 @@ void SocketControl::Accept(qint32 requestID)
     connect(connection, &QTcpSocket::disconnected, this, &SocketControl::onConnectionEnded);
     m_connection = connection;
     ++m_connectionNumber;
+    m_sent.clear();
+    m_sentBytes = 0;
     m_remoteHostIP = dottedAddress(connection->peerAddress());
     m_state = sckConnected;
     qCInfo(lcLink).noquote() << "connection accepted from" << m_remoteHostIP;
@@ -242,6 +248,10 @@ void SocketControl::SendData(const QString &data)
             UnexpectedError,
             QStringLiteral("Nie można wysłać danych: %1").arg(m_connection->errorString()));
     }
+    m_sentBytes += bytes.size();
+    m_sent.push_back({m_sentBytes, data});
+    if (m_sent.size() > RememberedSends)
+        m_sent.pop_front();
     // Hand the bytes to the kernel now rather than on the next event-loop turn. A peer
     // that stops reading only makes Qt buffer more: this never blocks.
     m_connection->flush();
@@ -332,6 +342,7 @@ void SocketControl::onConnectionEnded()
     keep(m_connection->readAll());
     const auto error = m_connection->error();
     const QString reason = m_connection->errorString();
+    const QString unacknowledged = unacknowledgedSends();
     const NativeSocket::Ending ending = m_watch != NativeSocket::Invalid
         ? NativeSocket::ending(m_watch)
         : NativeSocket::Ending::Unknown;
@@ -354,7 +365,7 @@ void SocketControl::onConnectionEnded()
                    QStringLiteral("Połączenie ze sterownikiem przerwane: %1").arg(reason));
         break;
     }
-    endConnection(verdict.how);
+    endConnection(verdict.how, unacknowledged);
 }
 
 void SocketControl::keep(QByteArray bytes)
@@ -368,13 +379,37 @@ void SocketControl::keep(QByteArray bytes)
     queueDataEvent();
 }
 
-void SocketControl::endConnection(Ending how)
+void SocketControl::endConnection(Ending how, const QString &unacknowledged)
 {
     // What Qt has buffered arrived before the end: it is delivered first.
     if (m_connection)
         keep(m_connection->readAll());
-    qCInfo(lcLink).noquote() << "connection ended:" << endingText(how);
+    qCInfo(lcLink).noquote() << "connection ended:" << QLatin1String(endingText(how)) + unacknowledged;
     queue([this, how] { Q_EMIT connectionEnded(how); });
+}
+
+// "" when the controller acknowledged everything (or the platform cannot tell).
+QString SocketControl::unacknowledgedSends() const
+{
+    const qint64 inQt = m_connection ? m_connection->bytesToWrite() : 0;
+    const auto inKernel = m_watch != NativeSocket::Invalid
+        ? NativeSocket::unacknowledgedBytes(m_watch)
+        : std::nullopt;
+    const qint64 missing = inQt + inKernel.value_or(0);
+    if (missing <= 0)
+        return {};
+    const qint64 arrivedUpTo = m_sentBytes - missing;
+    QStringList texts;
+    if (!m_sent.empty() && m_sent.front().endOffset - m_sent.front().text.size() > arrivedUpTo)
+        texts << QStringLiteral("earlier ones");
+    for (const Sent &sent : m_sent) {
+        if (sent.endOffset > arrivedUpTo)
+            texts << u'"' + LogText::escaped(QStringView(sent.text).trimmed()) + u'"';
+    }
+    return QStringLiteral("; the controller did not acknowledge the last %1 bytes sent, so "
+                          "these may not have arrived: %2")
+        .arg(missing)
+        .arg(texts.join(QStringLiteral(", ")));
 }
 
 void SocketControl::enterError(qint32 number, const QString &description)

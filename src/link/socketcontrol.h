@@ -113,7 +113,8 @@ private:
     void onReadyRead();
     void onConnectionEnded();
     void keep(QByteArray bytes);
-    void endConnection(Ending how);
+    void endConnection(Ending how, const QString &unacknowledged);
+    QString unacknowledgedSends() const;
     void enterError(qint32 number, const QString &description);
     void dropListener();
     void dropConnection();
@@ -139,4 +140,13 @@ private:
     std::deque<Unread> m_unread;
     QString m_remoteHostIP;
     bool m_dataEventQueued = false;
+    // The last texts sent on this connection, each with the byte count sent up to its end,
+    // so that an ending can name what the controller may never have had.
+    struct Sent
+    {
+        qint64 endOffset;
+        QString text;
+    };
+    std::deque<Sent> m_sent;
+    qint64 m_sentBytes = 0;
 };

@@ -33,8 +33,10 @@
 #    endif
 #else
 #    include <fcntl.h>
+#    include <linux/sockios.h>
 #    include <netinet/in.h>
 #    include <netinet/tcp.h>
+#    include <sys/ioctl.h>
 #    include <sys/socket.h>
 #    include <unistd.h>
 #endif
@@ -118,6 +120,18 @@ Ending ending(Descriptor descriptor)
     return info.State == TCPSTATE_CLOSE_WAIT ? Ending::Orderly : Ending::Unknown;
 }
 
+std::optional<qint64> unacknowledgedBytes(Descriptor descriptor)
+{
+    DWORD version = 0;
+    TCP_INFO_v0 info {};
+    DWORD returned = 0;
+    if (WSAIoctl(SOCKET(descriptor), SIO_TCP_INFO, &version, sizeof version, &info, sizeof info,
+                 &returned, nullptr, nullptr)
+        != 0)
+        return std::nullopt;
+    return qint64(info.BytesInFlight);
+}
+
 bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowledgedSeconds)
 {
     const Probing probe = probing(idleSeconds);
@@ -197,7 +211,7 @@ bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowled
     const Probing probe = probing(idleSeconds);
     // Linux gives up on an idle peer at the first probe due after this time too, so an
     // idle link can be declared dead before the keepalive total: never later.
-    const unsigned int userTimeoutMs = unsigned(unacknowledgedSeconds) * 1000u;
+    const auto userTimeout = unsigned(userTimeoutMs(unacknowledgedSeconds));
     bool ok = ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
     ok = ok
         && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &probe.idleSeconds, sizeof probe.idleSeconds)
@@ -208,8 +222,7 @@ bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowled
             == 0;
     ok = ok && ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probe.count, sizeof probe.count) == 0;
     ok = ok
-        && ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs)
-            == 0;
+        && ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout) == 0;
     return ok;
 }
 
@@ -227,6 +240,15 @@ std::optional<KeepAlive> keepAlive(Descriptor descriptor)
         || !read(IPPROTO_TCP, TCP_USER_TIMEOUT, userTimeoutMs))
         return std::nullopt;
     return KeepAlive {on != 0, idle, interval, probes, int(userTimeoutMs)};
+}
+
+std::optional<qint64> unacknowledgedBytes(Descriptor descriptor)
+{
+    // Sent but not acknowledged, plus not yet sent: what the peer may never have had.
+    int queued = 0;
+    if (::ioctl(int(descriptor), SIOCOUTQ, &queued) != 0)
+        return std::nullopt;
+    return qint64(queued);
 }
 
 #endif

@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "controllerpeer.h"
+#include "linklog.h"
 #include "nativesocket.h"
 #include "runtimeerror.h"
 #include "socketcontrol.h"
@@ -12,6 +13,12 @@
 namespace {
 
 const QString Frame = QStringLiteral("000001000000000000000000F\r\n");
+
+#ifdef Q_OS_WIN
+constexpr int UnacknowledgedMs = 5000; // Windows takes whole seconds
+#else
+constexpr int UnacknowledgedMs = NativeSocket::userTimeoutMs(5);
+#endif
 
 // The socket handled as the panel handles it, its events kept in order; the first event that
 // begins with reopenOn closes and listens again in its handler instead.
@@ -115,7 +122,7 @@ private Q_SLOTS:
 #endif
         QCOMPARE(
             (QList<int> {k.enabled, k.idleSeconds, k.intervalSeconds, k.count, k.userTimeoutMs}),
-            (QList<int> {1, 4, 2, 3, 5000}));
+            (QList<int> {1, 4, 2, 3, UnacknowledgedMs}));
         // The kernel already holds the reset: a frame sent now is lost and must say so.
         panel.SendData(Frame); // left unread at the peer, so closing it resets
         peer.abort();
@@ -185,6 +192,56 @@ private Q_SLOTS:
 
     // How an ending becomes an event. A reset never passes as a clean close, also where the
     // platform cannot say how the connection ended (older Windows, Wine).
+    // An ending names the frames the controller never acknowledged, and only those: the
+    // kernel still holds them when a controller that stopped reading goes away.
+    void unacknowledgedFrames_data()
+    {
+        QTest::addColumn<bool>("controllerReads");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("everything acknowledged")
+            << true << u"connection ended: closed by the controller$"_qs;
+        // Its reset may be taken for a timeout while the panel probes its closed window.
+        QTest::newRow("controller stopped reading")
+            << false
+            << u"connection ended: [a-z ]+; the controller did not acknowledge the last \\d+ "
+               "bytes sent, so these may not have arrived: earlier ones, .*"
+               "\"000000000000000000000001F\"$"_qs;
+    }
+    void unacknowledgedFrames()
+    {
+        QFETCH(bool, controllerReads);
+        QFETCH(QString, line);
+        const auto &category = lcLink();
+        const_cast<QLoggingCategory &>(category).setEnabled(QtInfoMsg, true);
+        Panel panel;
+        // Filling the buffers takes a while: the stalled controller must not time out first.
+        panel.setDeadPeerTimeouts(10, 3600);
+        panel.Listen();
+        ControllerPeer peer;
+        if (!controllerReads)
+            peer.socket().setReadBufferSize(1);
+        QVERIFY(panel.serves(peer));
+        auto *connection = panel.findChild<QTcpSocket *>();
+        QVERIFY(connection);
+        // Until both kernels' buffers are full, when the reading one has them all.
+        for (int sent = 0; sent < 2000000 && connection->bytesToWrite() == 0; ++sent) {
+            panel.SendData(Frame);
+            if (controllerReads && sent == 100)
+                break;
+        }
+        panel.SendData(u"000000000000000000000001F\r\n"_qs);
+        if (controllerReads) {
+            QVERIFY(waitUntil([&] { return peer.received().endsWith("1F\r\n"); }));
+            QVERIFY(waitUntil([&] {
+                return NativeSocket::unacknowledgedBytes(connection->socketDescriptor()).value_or(0)
+                    == 0;
+            }));
+        }
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(line));
+        peer.abort();
+        QVERIFY(waitUntil([&] { return panel.events.last().startsWith(u"ended:"_qs); }));
+    }
+
     void classify_data()
     {
         QTest::addColumn<QAbstractSocket::SocketError>("error");
