@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "korvanversion.h"
+#include "logtext.h"
 
 namespace {
 const QString ListenOption = QStringLiteral("listen");
@@ -38,13 +39,17 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments)
     m_error.clear();
     if (!arguments.isEmpty())
         m_program = QFileInfo(arguments.constFirst()).fileName();
+    // What the user typed is quoted escaped and cut: Qt's own text would repeat it raw.
     if (!m_parser.parse(arguments)) {
-        m_error = m_parser.errorText();
+        const QStringList unknown = m_parser.unknownOptionNames();
+        m_error = unknown.isEmpty()
+            ? m_parser.errorText()
+            : QStringLiteral("Unknown option %1.").arg(LogText::receivedText(unknown.constFirst()));
         return Outcome::UsageError;
     }
     if (!m_parser.positionalArguments().isEmpty()) {
-        m_error = QStringLiteral("Unexpected argument '%1'.")
-                      .arg(m_parser.positionalArguments().constFirst());
+        m_error = QStringLiteral("Unexpected argument %1.")
+                      .arg(LogText::receivedText(m_parser.positionalArguments().constFirst()));
         return Outcome::UsageError;
     }
     if (m_parser.isSet(QStringLiteral("help")))

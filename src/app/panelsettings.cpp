@@ -1,33 +1,28 @@
 #include "panelsettings.h"
 
-#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
 
 #include "commandline.h"
+#include "inifile.h"
+#include "logtext.h"
 #include "socketcontrol.h"
 
 namespace {
 
-const QString ListenKey = QStringLiteral("Network/Listen");
-const QString AllowKey = QStringLiteral("Network/Allow");
-const QString IdleKey = QStringLiteral("Network/IdleTimeout");
-const QString UnacknowledgedKey = QStringLiteral("Network/UnacknowledgedTimeout");
-const QString LogFileKey = QStringLiteral("History/File");
-
 constexpr int MaxTimeoutSeconds = 3600;
 
-QString settingsPath(QSettings::Scope scope)
-{
-    return QSettings(QSettings::IniFormat, scope, QStringLiteral("Korvan"),
-                     QStringLiteral("Korvan"))
-        .fileName();
-}
+const QString SettingsFile = QStringLiteral("Korvan/Korvan.ini");
 
 // Windows reads INI keys without regard to case; so does the panel, everywhere.
-bool isKey(const QString &key, const QString &known)
+bool is(const IniFile::Entry &entry, QLatin1StringView section, QLatin1StringView key)
 {
-    return key.compare(known, Qt::CaseInsensitive) == 0;
+    return entry.section.compare(section, Qt::CaseInsensitive) == 0
+        && entry.key.compare(key, Qt::CaseInsensitive) == 0;
 }
 
 // "192.168.1.5": an address is a subnet of one, written without its prefix.
@@ -39,11 +34,10 @@ std::optional<QHostAddress> parseAddress(const QString &text)
     return subnet ? std::optional(subnet->first) : std::nullopt;
 }
 
-// Where a value came from, for messages: a file or an option.
-QString inFile(const QString &path, const QString &key, const QString &value)
+QString option(const char *name, const QString &value)
 {
-    return QStringLiteral("%1: key %2, value \"%3\"")
-        .arg(QDir::toNativeSeparators(path), key, value);
+    return QStringLiteral("option --%1 %2")
+        .arg(QLatin1StringView(name), LogText::receivedText(value));
 }
 
 class Reader
@@ -57,49 +51,18 @@ public:
 
     bool readFile(const QString &path)
     {
-        const QFileInfo info(path);
-        if (!info.exists())
+        IniFile file;
+        switch (file.read(path)) {
+        case IniFile::Outcome::Missing:
             return true;
-        QSettings file(path, QSettings::IniFormat);
-        if (!info.isFile() || !info.isReadable() || file.status() == QSettings::AccessError)
-            return fail(QStringLiteral("%1: the settings file cannot be read.")
-                            .arg(QDir::toNativeSeparators(path)));
-        if (file.status() == QSettings::FormatError)
-            return fail(QStringLiteral("%1: the settings file is not a valid INI file.")
-                            .arg(QDir::toNativeSeparators(path)));
-        const QStringList keys = file.allKeys();
-        for (const QString &key : keys) {
-            const QVariant raw = file.value(key);
-            // An INI value with commas reads as a list.
-            const QStringList items = raw.toStringList();
-            const QString value = items.join(QStringLiteral(", "));
-            const QString where = inFile(path, key, value);
-            if (isKey(key, ListenKey)) {
-                if (!setListen(value.trimmed(), where))
-                    return false;
-            } else if (isKey(key, AllowKey)) {
-                QStringList entries;
-                for (const QString &item : items) {
-                    const QStringList parts = item.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-                    entries.append(parts);
-                }
-                const auto subnets = parseAllow(entries, where);
-                if (!subnets)
-                    return false;
-                m_settings.allowedPeers = *subnets;
-            } else if (isKey(key, IdleKey)) {
-                if (!setSeconds(&m_settings.idleSeconds, value.trimmed(), where))
-                    return false;
-            } else if (isKey(key, UnacknowledgedKey)) {
-                if (!setSeconds(&m_settings.unacknowledgedSeconds, value.trimmed(), where))
-                    return false;
-            } else if (isKey(key, LogFileKey)) {
-                if (value.trimmed().isEmpty())
-                    return fail(where + QStringLiteral(": an empty path."));
-                m_settings.logFile = value.trimmed();
-            } else {
-                return fail(where + QStringLiteral(": unknown key."));
-            }
+        case IniFile::Outcome::Fault:
+            return fail(file.faultText());
+        case IniFile::Outcome::Read:
+            break;
+        }
+        for (const IniFile::Entry &entry : file.entries()) {
+            if (!readEntry(entry, file.where(entry)))
+                return false;
         }
         return true;
     }
@@ -108,30 +71,51 @@ public:
     {
         m_inCommandLine = true;
         if (commandLine.hasListen()
-            && !setListen(commandLine.listen(),
-                          QStringLiteral("option --listen \"%1\"").arg(commandLine.listen())))
+            && !setListen(commandLine.listen(), option("listen", commandLine.listen())))
             return false;
         if (commandLine.hasAllow()) {
             // Each --allow adds one entry; together they replace the files' list.
             QList<PanelSettings::Subnet> subnets;
             for (const QString &entry : commandLine.allow()) {
-                const auto one
-                    = parseAllow({entry}, QStringLiteral("option --allow \"%1\"").arg(entry));
+                const auto one = parseAllow({entry}, option("allow", entry));
                 if (!one)
                     return false;
                 subnets += *one;
             }
             m_settings.allowedPeers = subnets;
         }
-        if (commandLine.hasLogFile()) {
-            if (commandLine.logFile().isEmpty())
-                return fail(QStringLiteral("option --log-file \"\": an empty path."));
-            m_settings.logFile = commandLine.logFile();
-        }
-        return true;
+        return !commandLine.hasLogFile()
+            || setLogFile(commandLine.logFile(), option("log-file", commandLine.logFile()));
     }
 
 private:
+    bool readEntry(const IniFile::Entry &entry, const QString &where)
+    {
+        const auto network = QLatin1StringView("Network");
+        if (is(entry, network, QLatin1StringView("Listen")))
+            return setListen(entry.value, where);
+        if (is(entry, network, QLatin1StringView("Allow"))) {
+            // Entries apart by commas, spaces or both; a ';' is part of an entry.
+            static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+            const QStringList entries = entry.value.split(separators, Qt::SkipEmptyParts);
+            if (entries.isEmpty())
+                return fail(where
+                            + QStringLiteral(": an empty list; to accept a controller from "
+                                             "anywhere, leave the key out."));
+            const auto subnets = parseAllow(entries, where);
+            if (subnets)
+                m_settings.allowedPeers = *subnets;
+            return subnets.has_value();
+        }
+        if (is(entry, network, QLatin1StringView("IdleTimeout")))
+            return setSeconds(&m_settings.idleSeconds, entry.value, where);
+        if (is(entry, network, QLatin1StringView("UnacknowledgedTimeout")))
+            return setSeconds(&m_settings.unacknowledgedSeconds, entry.value, where);
+        if (is(entry, QLatin1StringView("History"), QLatin1StringView("File")))
+            return setLogFile(entry.value, where);
+        return fail(where + QStringLiteral(": unknown key."));
+    }
+
     bool fail(const QString &message)
     {
         if (m_fault)
@@ -156,13 +140,35 @@ private:
             const auto subnet = SocketControl::parsePeer(entry);
             if (!subnet) {
                 fail(where
-                     + QStringLiteral(": \"%1\" is not an address or an address/prefix.")
-                           .arg(entry));
+                     + QStringLiteral(": %1 is not an address or an address/prefix.")
+                           .arg(LogText::receivedText(entry)));
                 return std::nullopt;
             }
             subnets.append(*subnet);
         }
         return subnets;
+    }
+
+    // The history needs a file of its own: a pipe without a reader would hold the start, a
+    // device or a folder would swallow it.
+    bool setLogFile(const QString &path, const QString &where)
+    {
+        if (path.isEmpty())
+            return fail(where + QStringLiteral(": an empty path."));
+        if (std::any_of(path.cbegin(), path.cend(),
+                        [](QChar c) { return c == u'"' || c.category() == QChar::Other_Control; }))
+            return fail(where
+                        + QStringLiteral(": not a path: a quote or a control character "
+                                         "in it."));
+        const QFileInfo info(path);
+        if (info.isDir())
+            return fail(where + QStringLiteral(": a folder, not a file."));
+        if (info.exists() && !info.isFile())
+            return fail(where
+                        + QStringLiteral(": not a regular file (a pipe or a device); the "
+                                         "history needs a file of its own."));
+        m_settings.logFile = path;
+        return true;
     }
 
     bool setSeconds(int *target, const QString &value, const QString &where)
@@ -184,14 +190,27 @@ private:
 
 } // namespace
 
+// Where QSettings keeps them, but not through QSettings on Linux: it reads the files as it
+// names them, and a pipe in their place would hold the start.
 QString PanelSettings::systemFile()
 {
-    return settingsPath(QSettings::SystemScope);
+    // The first of $XDG_CONFIG_DIRS (/etc/xdg) on Linux, ProgramData on Windows.
+    const QStringList folders
+        = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    return folders.value(1, QStringLiteral("/etc/xdg")) + u'/' + SettingsFile;
 }
 
 QString PanelSettings::userFile()
 {
-    return settingsPath(QSettings::UserScope);
+#ifdef Q_OS_WIN
+    // The roaming profile, which Qt names only with the application's folders added.
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Korvan"),
+                     QStringLiteral("Korvan"))
+        .fileName();
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/'
+        + SettingsFile;
+#endif
 }
 
 std::optional<PanelSettings> PanelSettings::load(const QString &systemPath, const QString &userPath,

@@ -36,7 +36,8 @@ struct PanelSettings
         bool inCommandLine = false;
     };
 
-    // A missing file counts as empty. On a fault, returns nothing and fills *fault.
+    // A file that is certainly not there counts as empty; one that cannot be read is a
+    // fault. On a fault, returns nothing and fills *fault.
     static std::optional<PanelSettings> load(const QString &systemPath, const QString &userPath,
                                              const CommandLine &commandLine, Fault *fault);
 
