@@ -220,7 +220,10 @@ bool HistorySink::Writer::flush()
     const quint64 target = m_queuedCount;
     m_flushWanted = true;
     m_wake.notify_one();
-    return m_written.wait_for(lock, StuckWait, [&] { return m_writtenCount >= target || m_ended; });
+    const auto caughtUp = [&] {
+        return m_writtenCount >= target || m_ended;
+    };
+    return m_written.wait_for(lock, StuckWait, caughtUp);
 }
 
 bool HistorySink::Writer::stop()

@@ -25,8 +25,9 @@ public:
         bool copyToStderr = false;
         // Lines waiting for the writer; beyond this a flood is counted, not kept.
         qsizetype queueLines = 10000;
-        // Told once when the file cannot be written, once when it cannot be rotated;
-        // standard error when not set.
+        // Told once when the file cannot be written, once when it cannot be rotated, and
+        // when the writer is left behind; standard error when not set. Called from the
+        // writer's thread too, never once the sink is gone.
         std::function<void(const QString &)> warn;
         // A file that failed, or a rotation that failed, is tried again this much later.
         int retrySeconds = 30;
@@ -44,7 +45,8 @@ public:
 
     // Formats and queues one message; never waits for the disk.
     void append(QtMsgType type, const char *category, const QString &message);
-    // Waits until everything queued so far has been written.
+    // Waits until everything queued so far has been written, or a moment when the disk is
+    // stuck.
     void flush();
 
     QString path() const { return m_path; }

@@ -203,18 +203,18 @@ private Q_SLOTS:
         QFETCH(QFile::Permissions, folderMode);
         QFETCH(QStringList, folders);
         constexpr qint64 cap = 1024 * 1024;
-        const QFile::Permissions everything = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+        const QFile::Permissions all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
             | QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
             | QFile::WriteOther | QFile::ExeOther;
         // The operator passes the test's folder and writes in "open"; the runtime folder is
         // made by the panel itself, so it is the operator's.
-        QVERIFY(QFile::setPermissions(m_dir->path(),
-                                      everything & ~(QFile::WriteGroup | QFile::WriteOther)));
+        QVERIFY(
+            QFile::setPermissions(m_dir->path(), all & ~(QFile::WriteGroup | QFile::WriteOther)));
         const QString open = m_dir->filePath(u"open"_s);
         const QString folder = m_dir->filePath(u"log"_s);
         const QString runtime = open + u"/run"_s;
         const QString history = folder + u"/history.log"_s;
-        QVERIFY(QDir().mkpath(open) && QFile::setPermissions(open, everything));
+        QVERIFY(QDir().mkpath(open) && QFile::setPermissions(open, all));
         QVERIFY(QDir().mkpath(folder));
         for (const QString &suffix : folders)
             QVERIFY(QDir().mkpath(history + suffix + u"/inside"_s));
@@ -225,9 +225,9 @@ private Q_SLOTS:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(filled) == filled.size());
         }
         QVERIFY(QFile::setPermissions(
-            history, everything & ~(QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)));
+            history, all & ~(QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)));
         QVERIFY(QFile::setPermissions(folder, folderMode));
-        const auto writable = qScopeGuard([&] { QFile::setPermissions(folder, everything); });
+        const auto writable = qScopeGuard([&] { QFile::setPermissions(folder, all); });
 
         QProcess panel;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
