@@ -1,24 +1,32 @@
 #include "historysink.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <optional>
 
 #include "logtext.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::atomic<HistorySink *> installedSink {nullptr};
 
 // Lines are written together at most this long after the first of them is logged.
 constexpr std::chrono::milliseconds GatherTime {200};
 
-// After a failed write the disk is tried again this much later, not on every line.
-constexpr int RetrySeconds = 30;
+// How long quitting, or a fatal message, waits for the disk: a writer stuck on a pipe
+// nobody reads or a hung share is left behind after this.
+constexpr std::chrono::milliseconds StuckWait {1500};
 
 const char *levelName(QtMsgType type)
 {
@@ -43,12 +51,98 @@ void toStderr(const QByteArray &text)
     std::fflush(stderr);
 }
 
+quint64 lineCount(QByteArrayView text)
+{
+    return quint64(text.count('\n'));
+}
+
+// The end of the whole lines from start that fit in room bytes; start when none does.
+qsizetype wholeLines(const QByteArray &batch, qsizetype start, qint64 room)
+{
+    qsizetype end = start;
+    while (end < batch.size()) {
+        qsizetype next = batch.indexOf('\n', end) + 1;
+        if (next == 0)
+            next = batch.size();
+        if (next - start > room)
+            break;
+        end = next;
+    }
+    return end;
+}
+
+QByteArray historyNote(const QString &text)
+{
+    return HistorySink::formatLine(QDateTime::currentDateTime(), QtWarningMsg, "korvan.history",
+                                   text);
+}
+
 } // namespace
 
-HistorySink::HistorySink(Options options)
-    : m_options(std::move(options))
+// Everything the writer's thread touches. The sink and the thread own it together, so a
+// thread left behind on a stuck disk never reaches into a sink that is gone.
+class HistorySink::Writer
 {
-    m_thread = std::thread([this] { run(); });
+public:
+    explicit Writer(Options options)
+        : m_options(std::move(options))
+    {
+    }
+
+    void run();
+    void append(QByteArray line);
+    // False when the writer did not catch up within StuckWait.
+    bool flush();
+    // Asks the writer to write what is queued and end; false when it did not within
+    // StuckWait.
+    bool stop();
+    // From now on the writer calls nobody back; tells the caller why.
+    void leaveBehind();
+
+private:
+    void write(const QByteArray &batch);
+    QByteArray notes() const;
+    bool reopen();
+    bool open();
+    bool rotationDue() const;
+    bool rotate();
+    void rotationFailed(const QString &reason);
+    void fail(const QString &reason);
+    void tell(const QString &warning);
+
+    const Options m_options;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    std::deque<QByteArray> m_queue;
+    quint64 m_queuedCount = 0;
+    quint64 m_writtenCount = 0;
+    quint64 m_dropped = 0;
+    bool m_stop = false;
+    bool m_flushWanted = false;
+    bool m_ended = false;
+
+    // Held while the caller's warn is called, and to stop calling it.
+    std::mutex m_callerMutex;
+    bool m_abandoned = false;
+
+    // Writer thread only.
+    QFile m_file;
+    bool m_warned = false;
+    std::optional<Clock::time_point> m_failedAt;
+    quint64 m_lost = 0;
+    std::optional<Clock::time_point> m_rotationFailedAt;
+    bool m_rotationWarned = false;
+    // Said in the history at the first line that can be written.
+    QByteArray m_rotationNote;
+};
+
+HistorySink::HistorySink(Options options)
+    : m_path(options.path)
+    , m_writer(std::make_shared<Writer>(std::move(options)))
+{
+    m_thread = std::thread([writer = m_writer] { writer->run(); });
 }
 
 HistorySink::~HistorySink()
@@ -57,12 +151,12 @@ HistorySink::~HistorySink()
         installedSink = nullptr;
         qInstallMessageHandler(m_previous);
     }
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stop = true;
+    if (m_writer->stop()) {
+        m_thread.join();
+        return;
     }
-    m_wake.notify_one();
-    m_thread.join();
+    m_writer->leaveBehind();
+    m_thread.detach();
 }
 
 void HistorySink::install()
@@ -94,7 +188,16 @@ QByteArray HistorySink::formatLine(const QDateTime &time, QtMsgType type, const 
 
 void HistorySink::append(QtMsgType type, const char *category, const QString &message)
 {
-    QByteArray line = formatLine(QDateTime::currentDateTime(), type, category, message);
+    m_writer->append(formatLine(QDateTime::currentDateTime(), type, category, message));
+}
+
+void HistorySink::flush()
+{
+    m_writer->flush();
+}
+
+void HistorySink::Writer::append(QByteArray line)
+{
     {
         const std::lock_guard lock(m_mutex);
         if (qsizetype(m_queue.size()) >= m_options.queueLines) {
@@ -111,16 +214,41 @@ void HistorySink::append(QtMsgType type, const char *category, const QString &me
     m_wake.notify_one();
 }
 
-void HistorySink::flush()
+bool HistorySink::Writer::flush()
 {
     std::unique_lock lock(m_mutex);
     const quint64 target = m_queuedCount;
     m_flushWanted = true;
     m_wake.notify_one();
-    m_written.wait(lock, [&] { return m_writtenCount >= target || m_stop; });
+    const auto caughtUp = [&] {
+        return m_writtenCount >= target || m_ended;
+    };
+    return m_written.wait_for(lock, StuckWait, caughtUp);
 }
 
-void HistorySink::run()
+bool HistorySink::Writer::stop()
+{
+    std::unique_lock lock(m_mutex);
+    m_stop = true;
+    m_wake.notify_one();
+    return m_written.wait_for(lock, StuckWait, [this] { return m_ended; });
+}
+
+void HistorySink::Writer::leaveBehind()
+{
+    const std::lock_guard lock(m_callerMutex);
+    m_abandoned = true;
+    const QString warning = QStringLiteral("korvan: the history file %1 did not take the last "
+                                           "lines within %2 s; the panel ends without them.\n")
+                                .arg(QDir::toNativeSeparators(m_options.path))
+                                .arg(double(StuckWait.count()) / 1000);
+    if (m_options.warn)
+        m_options.warn(warning);
+    else
+        toStderr(warning.toUtf8());
+}
+
+void HistorySink::Writer::run()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -135,10 +263,9 @@ void HistorySink::run()
         QByteArray batch;
         quint64 taken = 0;
         if (m_dropped > 0) {
-            batch = formatLine(QDateTime::currentDateTime(), QtWarningMsg, "korvan.history",
-                               QStringLiteral("%1 lines left out: they came faster than "
-                                              "they could be written")
-                                   .arg(m_dropped));
+            batch = historyNote(QStringLiteral("%1 lines left out: they came faster than "
+                                               "they could be written")
+                                    .arg(m_dropped));
             m_dropped = 0;
         }
         while (!m_queue.empty()) {
@@ -153,65 +280,70 @@ void HistorySink::run()
         m_written.notify_all();
     }
     m_file.close();
+    m_ended = true;
+    m_written.notify_all();
 }
 
-void HistorySink::write(const QByteArray &batch)
+void HistorySink::Writer::write(const QByteArray &batch)
 {
     if (m_options.copyToStderr)
         toStderr(batch);
-    if (!m_file.isOpen()) {
-        if (m_failedAt.isValid()
-            && m_failedAt.secsTo(QDateTime::currentDateTimeUtc()) < RetrySeconds) {
-            m_lost += quint64(batch.count('\n'));
-            return;
-        }
-        if (!open()) {
-            m_lost += quint64(batch.count('\n'));
-            return;
-        }
-        if (m_lost > 0) {
-            const QByteArray note = formatLine(
-                QDateTime::currentDateTime(), QtWarningMsg, "korvan.history",
-                QStringLiteral("%1 lines could not be written before this one").arg(m_lost));
-            m_file.write(note);
-            m_lost = 0;
-        }
+    if (!m_file.isOpen() && !reopen()) {
+        m_lost += lineCount(batch);
+        return;
     }
-    // Whole lines only, as many as the file has room for; then the next file.
+    // Whole lines only, as many as the file has room for; then the next file, and when that
+    // cannot be made, this one up to twice its cap. A failed rotation is not tried again in
+    // the same batch.
+    bool renamesFailed = false;
     qsizetype start = 0;
     while (start < batch.size() && m_file.isOpen()) {
-        const qint64 room = m_options.fileBytes - m_file.size();
-        qsizetype end = start;
-        while (end < batch.size()) {
-            qsizetype next = batch.indexOf('\n', end) + 1;
-            if (next == 0)
-                next = batch.size();
-            if (next - start > room)
-                break;
-            end = next;
-        }
-        if (end == start) {
-            if (m_file.size() > 0) {
-                rotate();
+        const QByteArray lead = notes();
+        const qint64 used = m_file.size() + lead.size();
+        qsizetype end = wholeLines(batch, start, m_options.fileBytes - used);
+        if (end == start && m_file.size() > 0) {
+            if (!renamesFailed && rotationDue()) {
+                renamesFailed = !rotate();
                 continue;
             }
+            end = wholeLines(batch, start, 2 * m_options.fileBytes - used);
+            if (end == start)
+                break;
+        } else if (end == start) {
             // One line longer than a whole file still goes in, alone.
             end = batch.indexOf('\n', start) + 1;
             if (end == 0)
                 end = batch.size();
         }
-        if (m_file.write(batch.constData() + start, end - start) != end - start) {
-            m_lost += quint64(batch.sliced(start).count('\n'));
+        const QByteArray chunk = lead + batch.sliced(start, end - start);
+        if (m_file.write(chunk) != chunk.size()) {
+            m_lost += lineCount(QByteArrayView(batch).sliced(start));
             fail(m_file.errorString());
             return;
         }
+        m_lost = 0;
+        m_rotationNote.clear();
         start = end;
     }
-    if (start < batch.size())
-        m_lost += quint64(batch.sliced(start).count('\n'));
+    m_lost += lineCount(QByteArrayView(batch).sliced(start));
 }
 
-bool HistorySink::open()
+QByteArray HistorySink::Writer::notes() const
+{
+    if (m_lost == 0)
+        return m_rotationNote;
+    return m_rotationNote
+        + historyNote(QStringLiteral("%1 lines could not be written before this one").arg(m_lost));
+}
+
+bool HistorySink::Writer::reopen()
+{
+    if (m_failedAt && Clock::now() - *m_failedAt < std::chrono::seconds(m_options.retrySeconds))
+        return false;
+    return open();
+}
+
+bool HistorySink::Writer::open()
 {
     const QFileInfo info(m_options.path);
     if (!QDir().mkpath(info.absolutePath())) {
@@ -225,44 +357,88 @@ bool HistorySink::open()
         fail(m_file.errorString());
         return false;
     }
-    m_failedAt = QDateTime();
+    m_failedAt.reset();
     return true;
 }
 
-void HistorySink::rotate()
+bool HistorySink::Writer::rotationDue() const
 {
+    return !m_rotationFailedAt
+        || Clock::now() - *m_rotationFailedAt >= std::chrono::seconds(m_options.retrySeconds);
+}
+
+// Afterwards the file open is the next one, or this one again when the renames failed.
+bool HistorySink::Writer::rotate()
+{
+    // Closed first: Windows renames no open file.
     m_file.close();
     const QString &path = m_options.path;
     const auto old = [&path](int n) -> QString {
         return path + QLatin1Char('.') + QString::number(n);
     };
+    QFile current(path);
+    bool rotated = false;
     if (m_options.oldFiles > 0) {
+        // A rename onto a name still taken fails, and so does each one after it.
         QFile::remove(old(m_options.oldFiles));
         for (int n = m_options.oldFiles - 1; n >= 1; --n)
             QFile::rename(old(n), old(n + 1));
-        QFile::rename(path, old(1));
+        rotated = current.rename(old(1));
     } else {
-        QFile::remove(path);
+        rotated = current.remove();
+    }
+    if (rotated) {
+        m_rotationFailedAt.reset();
+        m_rotationWarned = false;
+    } else {
+        rotationFailed(current.errorString());
     }
     open();
+    return rotated;
 }
 
-void HistorySink::fail(const QString &reason)
+void HistorySink::Writer::rotationFailed(const QString &reason)
+{
+    m_rotationFailedAt = Clock::now();
+    if (m_rotationWarned)
+        return;
+    m_rotationWarned = true;
+    // Once for as long as it fails: the file goes on, bounded, and the next rotation is a
+    // while away, not at the next line.
+    const QString message = QStringLiteral("the history file %1 cannot be rotated (%2); it "
+                                           "takes up to %3 bytes, lines past that are counted, "
+                                           "and rotation is tried again every %4 s")
+                                .arg(QDir::toNativeSeparators(m_options.path), reason)
+                                .arg(2 * m_options.fileBytes)
+                                .arg(m_options.retrySeconds);
+    m_rotationNote = historyNote(message);
+    tell(QStringLiteral("korvan: ") + message + QStringLiteral(".\n"));
+}
+
+void HistorySink::Writer::fail(const QString &reason)
 {
     m_file.close();
-    m_failedAt = QDateTime::currentDateTimeUtc();
+    m_failedAt = Clock::now();
     if (m_warned)
         return;
     m_warned = true;
     // Once only: the panel goes on without its history until the disk takes it again.
-    const QString warning = QStringLiteral("korvan: the history cannot be written to %1 (%2); "
-                                           "the panel goes on and tries again every %3 s.\n")
-                                .arg(QDir::toNativeSeparators(m_options.path), reason)
-                                .arg(RetrySeconds);
-    if (m_options.warn)
-        m_options.warn(warning);
-    else
+    tell(QStringLiteral("korvan: the history cannot be written to %1 (%2); the panel goes on "
+                        "and tries again every %3 s.\n")
+             .arg(QDir::toNativeSeparators(m_options.path), reason)
+             .arg(m_options.retrySeconds));
+}
+
+void HistorySink::Writer::tell(const QString &warning)
+{
+    if (!m_options.warn) {
         toStderr(warning.toUtf8());
+        return;
+    }
+    // The caller's warn may capture what ends with the sink: a writer left behind is quiet.
+    const std::lock_guard lock(m_callerMutex);
+    if (!m_abandoned)
+        m_options.warn(warning);
 }
 
 QString HistorySink::defaultPath()

@@ -2,14 +2,11 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 
 // The history: every message of Qt's logging (the categories korvan.panel and korvan.link,
@@ -28,12 +25,17 @@ public:
         bool copyToStderr = false;
         // Lines waiting for the writer; beyond this a flood is counted, not kept.
         qsizetype queueLines = 10000;
-        // Told once when the file cannot be written; standard error when not set.
+        // Told once when the file cannot be written, once when it cannot be rotated, and
+        // when the writer is left behind; standard error when not set. Called from the
+        // writer's thread too, never once the sink is gone.
         std::function<void(const QString &)> warn;
+        // A file that failed, or a rotation that failed, is tried again this much later.
+        int retrySeconds = 30;
     };
 
     explicit HistorySink(Options options);
     // Writes what is queued, then stops; the message handler before install() returns.
+    // A writer stuck on the disk is left behind after a moment: quitting never hangs on it.
     ~HistorySink();
     HistorySink(const HistorySink &) = delete;
     HistorySink &operator=(const HistorySink &) = delete;
@@ -43,10 +45,11 @@ public:
 
     // Formats and queues one message; never waits for the disk.
     void append(QtMsgType type, const char *category, const QString &message);
-    // Waits until everything queued so far has been written.
+    // Waits until everything queued so far has been written, or a moment when the disk is
+    // stuck.
     void flush();
 
-    QString path() const { return m_options.path; }
+    QString path() const { return m_path; }
 
     // history.log in the user's application data folder.
     static QString defaultPath();
@@ -56,32 +59,14 @@ public:
                                  const QString &message);
 
 private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message);
-    void run();
-    void write(const QByteArray &batch);
-    bool open();
-    void rotate();
-    void fail(const QString &reason);
+    class Writer;
 
-    Options m_options;
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+    QString m_path;
     QtMessageHandler m_previous = nullptr;
     bool m_installed = false;
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_written;
-    std::deque<QByteArray> m_queue;
-    quint64 m_queuedCount = 0;
-    quint64 m_writtenCount = 0;
-    quint64 m_dropped = 0;
-    bool m_stop = false;
-    bool m_flushWanted = false;
-
-    // Writer thread only.
-    QFile m_file;
-    bool m_warned = false;
-    QDateTime m_failedAt;
-    quint64 m_lost = 0;
-
+    // Shared with the writer's thread, which may outlive this object.
+    std::shared_ptr<Writer> m_writer;
     std::thread m_thread;
 };
