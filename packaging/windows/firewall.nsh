@@ -7,6 +7,10 @@
 ;   Pop $ALLOW   ; "a, b": the panel's [Network] Allow= value ("" when TEXT is empty)
 ;   Pop $REMOTE  ; "a,b": netsh's remoteip list ("" when TEXT is empty)
 ;
+;   Push COMMAND_LINE_PARAMETERS
+;   Call KorvanControllerOption
+;   Pop $TEXT    ; the value of /CONTROLLER=, quoted as a whole or in its value, or ""
+;
 ;   Push PROGRAM
 ;   Push REMOTE
 ;   Call KorvanFirewallRule
@@ -435,6 +439,58 @@ Function KorvanFirewallRule
     ${EndIf}
     StrCpy $0 'advfirewall firewall add rule name="${KORVAN_RULE_NAME}" dir=in action=allow \
 protocol=TCP localport=6165 program="$0" enable=yes remoteip=$1 profile=domain,private'
+    Pop $1
+    Exch $0
+FunctionEnd
+
+; NSIS's own GetOptions ends a value at " /", which a network's /prefix contains.
+Function KorvanControllerOption
+    Exch $0 ; the parameters
+    Push $1
+    Push $2
+    Push $3
+    StrCpy $1 0
+    StrLen $3 "/CONTROLLER="
+    ${Do}
+        StrCpy $2 $0 $3 $1
+        ${If} $2 == ""
+            StrCpy $0 ""
+            ${Break}
+        ${EndIf}
+        ${If} $2 == "/CONTROLLER="
+            ; "/CONTROLLER=a b" ends at the quote, /CONTROLLER="a b" too, else a blank.
+            StrCpy $3 " "
+            IntOp $2 $1 - 1
+            ${If} $1 > 0
+                StrCpy $2 $0 1 $2
+                ${If} $2 == '"'
+                    StrCpy $3 '"'
+                ${EndIf}
+            ${EndIf}
+            StrLen $2 "/CONTROLLER="
+            IntOp $1 $1 + $2
+            StrCpy $0 $0 "" $1
+            StrCpy $2 $0 1
+            ${If} $2 == '"'
+                StrCpy $3 '"'
+                StrCpy $0 $0 "" 1
+            ${EndIf}
+            StrCpy $1 0
+            ${Do}
+                StrCpy $2 $0 1 $1
+                ${If} $2 == ""
+                ${OrIf} $2 == $3
+                    ${Break}
+                ${EndIf}
+                IntOp $1 $1 + 1
+            ${Loop}
+            StrCpy $0 $0 $1
+            ${Break}
+        ${EndIf}
+        IntOp $1 $1 + 1
+    ${Loop}
+    Pop $3
+    Pop $2
     Pop $1
     Exch $0
 FunctionEnd
