@@ -1,46 +1,86 @@
-# The Windows installer: 64-bit NSIS through CPack. Start-menu shortcut, uninstaller and
-# installed-programs entry, and an option (on by default) that lets controllers reach the
-# panel through the Windows firewall.
-
-install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/allow-tcp-6165.cmd
-    DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT firewall)
+# The Windows installer: 64-bit NSIS through CPack, with Korvan's own script
+# (NSIS.template.in beside this file): Polish or English pages, the licence page, a
+# Start-menu shortcut, an uninstaller and installed-programs entry, the licences of all
+# that is shipped, and a firewall rule (on by default) narrowed to the Domain and Private
+# networks and to the local subnet or the controller's addresses.
 
 set(CPACK_GENERATOR NSIS)
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_FILE_NAME korvan-setup)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Korvan)
-set(CPACK_PACKAGE_EXECUTABLES korvan Korvan)
-if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
-    set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-else()
-    set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
-endif()
-
-# The stub CPack uses by default is 32-bit and installs nothing on a 64-bit-only system.
-# CPack 3.25 replaces CPACK_NSIS_DEFINES and splits makensis arguments at blanks, so the
-# target rides on the compressor line, which comes before anything is compressed.
-set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+# CPack looks for NSIS.template.in here first.
+set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+set(CPACK_KORVAN_NSIS_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_PACKAGE_NAME Korvan)
 set(CPACK_NSIS_DISPLAY_NAME "${KORVAN_VERSION_RECORD}")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/src/app/korvan.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/src/app/korvan.ico)
-set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\korvan.exe")
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 
-set(CPACK_COMPONENTS_ALL Unspecified firewall)
-set(CPACK_COMPONENT_UNSPECIFIED_DISPLAY_NAME "Korvan")
-set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION "Panel operatora i symulator sterownika.")
-set(CPACK_COMPONENT_UNSPECIFIED_REQUIRED ON)
-set(CPACK_COMPONENT_FIREWALL_DISPLAY_NAME "Zapora systemu Windows: port TCP 6165")
-set(CPACK_COMPONENT_FIREWALL_DESCRIPTION
-    "Zezwala sterownikowi na połączenie z panelem (ruch przychodzący TCP 6165 do korvan.exe).")
+# Licences, in a folder of their own: the project's, and for the MinGW build Debian's
+# copyright files of the packages the shipped DLLs come from, with the licence texts those
+# files point to under /usr/share/common-licenses.
+set(korvan_licences ${PROJECT_BINARY_DIR}/licences)
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${korvan_licences}/Korvan.txt COPYONLY)
+if(MINGW)
+    function(korvan_debian_source package out_name out_version)
+        execute_process(
+            COMMAND dpkg-query -W "-f=\${source:Package}\n\${source:Version}" ${package}
+            OUTPUT_VARIABLE text RESULT_VARIABLE failed OUTPUT_STRIP_TRAILING_WHITESPACE)
+        if(failed)
+            message(FATAL_ERROR "The Windows installer needs Debian's package ${package}")
+        endif()
+        string(REPLACE "\n" ";" text "${text}")
+        list(GET text 0 name)
+        list(GET text 1 version)
+        set(${out_name} ${name} PARENT_SCOPE)
+        set(${out_version} ${version} PARENT_SCOPE)
+    endfunction()
 
-# The firewall section runs before the core section's closing commands, so its script is
-# in place when they look for it.
-set(korvan_rule "Korvan (TCP 6165)")
-set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
-    "IfFileExists '$INSTDIR\\bin\\allow-tcp-6165.cmd' 0 +2
-  nsExec::ExecToLog '\"$SYSDIR\\cmd.exe\" /c \"$INSTDIR\\bin\\allow-tcp-6165.cmd\"'")
-set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
-    "nsExec::ExecToLog '\"$SYSDIR\\netsh.exe\" advfirewall firewall delete rule name=\"${korvan_rule}\"'")
+    # build-qt.sh notes the Debian version it built; a Qt built before it did was built
+    # from the version of the host's qt6-base-dev, which it asks apt for.
+    cmake_path(GET Qt6_DIR PARENT_PATH qt_prefix)
+    cmake_path(GET qt_prefix PARENT_PATH qt_prefix)
+    cmake_path(GET qt_prefix PARENT_PATH qt_prefix)
+    set(QT_DEBIAN_VERSION "")
+    if(EXISTS ${qt_prefix}/.korvan-complete)
+        file(STRINGS ${qt_prefix}/.korvan-complete line REGEX "^debian_version=")
+        string(REPLACE "debian_version=" "" QT_DEBIAN_VERSION "${line}")
+    endif()
+    if(QT_DEBIAN_VERSION STREQUAL "")
+        korvan_debian_source(qt6-base-dev ignored QT_DEBIAN_VERSION)
+    endif()
+    set(QT_VERSION ${Qt6_VERSION})
+    korvan_debian_source(gcc-mingw-w64-x86-64-posix-runtime GCC_SOURCE GCC_VERSION)
+    korvan_debian_source(mingw-w64-x86-64-dev MINGW_SOURCE MINGW_VERSION)
+    string(REGEX MATCH "^[0-9]+" GCC_UPSTREAM "${CMAKE_CXX_COMPILER_VERSION}")
+
+    set(korvan_licence_files
+        "Qt.txt|/usr/share/doc/libqt6core6/copyright"
+        "GCC-runtime.txt|/usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright"
+        "MinGW-w64.txt|/usr/share/doc/mingw-w64-x86-64-dev/copyright")
+    foreach(text LGPL-3 GPL-3 GPL-2 Apache-2.0)
+        list(APPEND korvan_licence_files "${text}.txt|/usr/share/common-licenses/${text}")
+    endforeach()
+    foreach(entry IN LISTS korvan_licence_files)
+        string(REPLACE "|" ";" entry "${entry}")
+        list(GET entry 0 name)
+        list(GET entry 1 source)
+        if(NOT EXISTS ${source})
+            message(FATAL_ERROR "The Windows installer needs the licence text ${source}")
+        endif()
+        configure_file(${source} ${korvan_licences}/${name} COPYONLY)
+    endforeach()
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/licences/README.txt.in
+        ${korvan_licences}/README.txt @ONLY)
+endif()
+install(DIRECTORY ${korvan_licences}/ DESTINATION licences)
+
+if(KORVAN_BUILD_TESTS)
+    # The firewall rule the installer composes, row by row (Wine's netsh keeps no rules).
+    add_test(NAME windows_firewall_rule
+        COMMAND ${PROJECT_SOURCE_DIR}/tools/windows/check-firewall-rule.sh
+            ${PROJECT_BINARY_DIR}/firewall-rule)
+    set_tests_properties(windows_firewall_rule PROPERTIES LABELS installer TIMEOUT 300)
+endif()

@@ -134,6 +134,8 @@ END=$(date +%s)
 {
     echo "qt=$QT_VERSION"
     echo "source=$(basename "$SRC")"
+    # The installer's licence notes name the Debian version the libraries came from.
+    echo "debian_version=$(dpkg-parsechangelog -l "$SRC/debian/changelog" -S Version)"
     echo "configure_seconds=$((T1 - T0))"
     echo "build_seconds=$((T2 - T1))"
     echo "total_seconds=$((END - START))"

@@ -1,12 +1,19 @@
 #!/bin/sh
-# Proves the Windows installer under Wine: a silent install puts the panel, its
-# Start-menu shortcut, its uninstall entry and (as far as Wine emulates netsh) its
-# firewall rule in place; the installed panel passes the end-to-end check against the
-# Linux korvan-sim; the silent uninstall removes it all again.
+# Proves the Windows installer under Wine: its pages in Polish under a Polish system and in
+# English elsewhere; a silent install puts the panel, its licences, its Start-menu
+# shortcut, its uninstall entry and its firewall rule in place, both programs carry their
+# version record and manifest; the installed panel passes the end-to-end check against
+# the Linux korvan-sim; a second install with /CONTROLLER= narrows the rule and writes
+# the same addresses into the panel's settings; the silent uninstall removes the rule,
+# the files and the registry keys and leaves the settings file.
+#
+# Wine's netsh keeps no rules, so this throwaway prefix gets a stand-in netsh.exe that
+# notes each call (tools/windows/netsh-recorder.nsi).
 #
 #   tools/windows/check-package.sh KORVAN_SETUP_EXE LINUX_KORVAN_SIM SCREENSHOT_PNG
 set -eu
 HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
 [ $# -eq 3 ] || { echo "usage: $0 KORVAN_SETUP_EXE LINUX_KORVAN_SIM SCREENSHOT_PNG" >&2; exit 2; }
 SETUP=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 if [ -z "${KORVAN_WINE_SESSION:-}" ]; then
@@ -32,33 +39,132 @@ wait_for() { # description, then a command that must come true within a minute
     echo "ok: $what"
 }
 
+WORK=$(dirname "$SETUP")/package-check
+rm -rf "$WORK"
+mkdir -p "$WORK"
 DIR="$WINEPREFIX/drive_c/Program Files/Korvan"
+C="$WINEPREFIX/drive_c"
 KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvan'
-MENU="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvan"
-registered() { "$WINE" reg query "$KEY" >/dev/null 2>&1; }
-unregistered() { ! registered; }
+VENDOR_KEY='HKLM\Software\Zespół Korvan'
+MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvan"
+INI="$C/ProgramData/Korvan/Korvan.ini"
+CALLS="$C/netsh-calls.txt"
+PROGRAM='program="C:\Program Files\Korvan\bin\korvan.exe"'
+RULE="advfirewall firewall add rule name=\"Korvan (TCP 6165)\" dir=in action=allow protocol=TCP localport=6165 $PROGRAM enable=yes"
+DELETE='advfirewall firewall delete rule name="Korvan (TCP 6165)"'
+registered() { "$WINE" reg query "$1" >/dev/null 2>&1; }
+unregistered() { ! registered "$1"; }
 gone() { [ ! -e "$DIR/bin/korvan.exe" ]; }
+calls() { tr -d '\r' <"$CALLS" 2>/dev/null || true; }
+has() { # file, text that must be in it
+    grep -qF -- "$2" "$1" || fail "$(basename "$1") lacks: $2"
+}
+
+# The rows of the installer's address check and rule.
+"$HERE/check-firewall-rule.sh" "$WORK/rows"
+
+makensis -V2 -DOUT="$WORK/netsh.exe" "$HERE/netsh-recorder.nsi" >/dev/null
+cp "$WORK/netsh.exe" "$C/windows/system32/netsh.exe"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;netsh.exe=n"
+
+# The pages' language follows the system's: Polish under Polish, English otherwise.
+mkdir -p "$WORK/locale"
+localedef -i pl_PL -f UTF-8 "$WORK/locale/pl_PL.UTF-8" >/dev/null 2>&1 || true
+[ -f "$WORK/locale/pl_PL.UTF-8/LC_CTYPE" ] || fail "no Polish locale for the page check"
+found_window() { xdotool search --name "$1" >/dev/null; }
+caption() { # locale, window caption the installer must show
+    LOCPATH="$WORK/locale" LC_ALL=$1 "$WINE" "$SETUP" >/dev/null 2>&1 &
+    pid=$!
+    wait_for "installer pages under $1: \"$2\"" found_window "^$2\$"
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+}
+WINESERVER=/usr/lib/wine/wineserver
+caption pl_PL.UTF-8 "Instalator Korvan"
+caption C.UTF-8 "Korvan Setup"
+[ ! -e "$DIR" ] || fail "a page check installed something"
 
 start=$(date +%s.%N)
 "$WINE" "$SETUP" /S || fail "the installer exited with $?"
 wait_for "installed: korvan.exe" test -f "$DIR/bin/korvan.exe"
 wait_for "installed: uninstaller" test -f "$DIR/Uninstall.exe"
-wait_for "uninstall entry in the registry" registered
+wait_for "uninstall entry in the registry" registered "$KEY"
 echo "install took $(awk "BEGIN { print $(date +%s.%N) - $start }") s"
 "$WINE" reg query "$KEY" 2>/dev/null | tr -d '\r' | grep -E 'DisplayName|DisplayVersion' || true
 test -f "$MENU/Korvan.lnk" || fail "no Start-menu shortcut in $MENU"
 echo "ok: Start-menu shortcut"
-test -f "$DIR/bin/allow-tcp-6165.cmd" || fail "firewall option not installed (it is on by default)"
-echo "ok: firewall option chosen by default"
-echo "Wine's netsh on the firewall rule:"
-"$WINE" netsh advfirewall firewall show rule name="Korvan (TCP 6165)" 2>&1 | tr -d '\r' \
-    | sed 's/^/  /' || true
+
+# The firewall rule by default: Domain and Private networks, the local subnet.
+calls | grep -qxF "$DELETE" || fail "the install did not clear an older rule first"
+calls | grep -qxF "$RULE remoteip=localsubnet profile=domain,private" \
+    || fail "default rule: expected '$RULE remoteip=localsubnet profile=domain,private'; \
+netsh saw: $(calls)"
+echo "ok: firewall rule by default: domain and private networks, local subnet"
+[ ! -e "$INI" ] || fail "no address was given, yet $INI was written"
+
+# Licences.
+L="$DIR/licences"
+cmp -s "$ROOT/LICENSE" "$L/Korvan.txt" || fail "licences/Korvan.txt is not the project's LICENSE"
+has "$L/Qt.txt" "Source: https://download.qt.io"
+has "$L/LGPL-3.txt" "GNU LESSER GENERAL PUBLIC LICENSE"
+has "$L/GPL-3.txt" "GNU GENERAL PUBLIC LICENSE"
+has "$L/GCC-runtime.txt" "GCC RUNTIME LIBRARY EXCEPTION"
+has "$L/MinGW-w64.txt" "winpthreads"
+has "$L/README.txt" "qt6-base source package, version"
+grep -Eq 'apt-get source qt6-base=[0-9][^ ]*' "$L/README.txt" \
+    || fail "README.txt does not name the qt6-base version built"
+echo "ok: licences ($(ls "$L" | tr '\n' ' '))"
+
+# Version records and manifests, as Windows reads them from the programs.
+resources() { x86_64-w64-mingw32-windres -i "$1" -O rc 2>/dev/null | sed 's/""/"/g'; }
+for exe in korvan korvan-sim; do
+    resources "$DIR/bin/$exe.exe" >"$WORK/$exe.rc"
+    for value in '"LegalCopyright", L"Copyright \251 2026 Zesp\363\x0142 Korvan' \
+        '"ProductName", "Korvan v1.0"' '"FileVersion", "1.00"' \
+        "\"OriginalFilename\", \"$exe.exe\"" 'RT_GROUP_ICON' 'RT_MANIFEST' \
+        'supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"' \
+        'requestedExecutionLevel level="asInvoker"'; do
+        has "$WORK/$exe.rc" "$value"
+    done
+done
+has "$WORK/korvan.rc" '<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2</dpiAwareness>'
+has "$WORK/korvan.rc" 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"'
+echo "ok: version records, icons and manifests of korvan.exe and korvan-sim.exe"
 echo "installed size: $(du -sk "$DIR" | cut -f1) KiB"
 
 "$HERE/e2e.sh" "$DIR/bin/korvan.exe" "$2" "$3"
 
+# A refused address stops the silent install before anything is written.
+: >"$CALLS"
+status=0
+"$WINE" "$SETUP" /S "/CONTROLLER=192.168.10.20,192.168.10.300" || status=$?
+[ "$status" -eq 2 ] || fail "a refused /CONTROLLER= address: exit status $status, not 2"
+[ ! -s "$CALLS" ] && [ ! -e "$INI" ] || fail "a refused /CONTROLLER= address changed something"
+echo "ok: /CONTROLLER= with a malformed address refused, nothing changed"
+
+# Over the installed version: the controller's addresses narrow the rule and the panel.
+"$WINE" "$SETUP" /S "/CONTROLLER=192.168.10.20, 192.168.10.21 fd00:10::/64" \
+    || fail "the installer with /CONTROLLER= exited with $?"
+wait_for "reinstalled with /CONTROLLER=" test -f "$INI"
+calls | grep -qxF "$RULE remoteip=192.168.10.20,192.168.10.21,fd00:10::/64 profile=domain,private" \
+    || fail "rule with /CONTROLLER=: netsh saw: $(calls)"
+echo "ok: firewall rule limited to /CONTROLLER= addresses"
+tr -d '\r' <"$INI" >"$WORK/Korvan.ini"
+grep -qxF '[Network]' "$WORK/Korvan.ini" \
+    && grep -qxF 'Allow=192.168.10.20, 192.168.10.21, fd00:10::/64' "$WORK/Korvan.ini" \
+    || fail "Korvan.ini: $(cat "$WORK/Korvan.ini")"
+echo "ok: C:\\ProgramData\\Korvan\\Korvan.ini [Network] Allow= the same addresses"
+
+: >"$CALLS"
 "$WINE" "$DIR/Uninstall.exe" /S || fail "the uninstaller exited with $?"
 wait_for "uninstalled: korvan.exe removed" gone
-wait_for "uninstall entry removed" unregistered
+wait_for "uninstall entry removed" unregistered "$KEY"
+wait_for "publisher's registry key removed" unregistered "$VENDOR_KEY"
 wait_for "Start-menu shortcut removed" test ! -e "$MENU/Korvan.lnk"
+calls | grep -qxF "$DELETE" || fail "the uninstall did not delete the rule; netsh saw: $(calls)"
+echo "ok: firewall rule deleted on uninstall"
+test -f "$INI" || fail "the uninstall removed the settings file"
+echo "ok: settings file kept"
+[ ! -e "$DIR" ] || fail "left behind: $(find "$DIR" | head -5)"
 echo "PACKAGE CHECK PASSED"
