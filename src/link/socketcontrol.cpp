@@ -120,6 +120,7 @@ bool SocketControl::allows(const QList<Subnet> &subnets, const QHostAddress &pee
 
 SocketControl::SocketControl(QObject *parent)
     : QObject(parent)
+    , m_refusedLines(lcLink, QStringLiteral("refused connections"), HistoryBurst::Detail::Sources)
 {
 }
 
@@ -302,7 +303,7 @@ void SocketControl::onDescriptorReady(qintptr descriptor)
         // Shut out before anything of the panel sees it: the controller's slot stays free.
         NativeSocket::close(descriptor);
         const QString address = dottedAddress(peer);
-        qCInfo(lcLink).noquote() << "refused connection from" << address;
+        m_refusedLines.add(QStringLiteral("refused connection from ") + address, address);
         queue([this, address] { Q_EMIT strangerRefused(address); });
         return;
     }

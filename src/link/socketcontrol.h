@@ -12,6 +12,7 @@
 #include <optional>
 #include <utility>
 
+#include "historyburst.h"
 #include "nativesocket.h"
 
 class Listener;
@@ -139,4 +140,6 @@ private:
     std::deque<Unread> m_unread;
     QString m_remoteHostIP;
     bool m_dataEventQueued = false;
+    // A storm of strangers must not wash the history away.
+    HistoryBurst m_refusedLines;
 };
