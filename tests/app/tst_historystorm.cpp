@@ -92,15 +92,17 @@ private Q_SLOTS:
         const Tally refused = tally(afterLines, m_refusedLine, m_refusedSummary);
         const Tally inputs = tally(afterLines, m_inputsLine, m_inputsSummary);
         if (floods.contains(Flood::Strangers))
-            qInfo("history storm: %lld refusals in %.1f s: %lld lines and %lld summaries",
-                  m_refused, double(m_stormMs) / 1000, refused.lines, refused.summaries);
+            qInfo("history storm (%s): %lld refusals in %.1f s: %lld lines, %lld summaries",
+                  QTest::currentDataTag(), m_refused, double(m_stormMs) / 1000, refused.lines,
+                  refused.summaries);
         if (floods.contains(Flood::Inputs))
-            qInfo("history storm: %lld input changes in %.1f s: %lld lines and %lld summaries",
-                  m_changes, double(m_floodMs) / 1000, inputs.lines, inputs.summaries);
-        qInfo("history storm: %lld of %lld history lines from before kept; history %.2f MiB of "
-              "%.2f MiB, where one line per event would have taken %.2f MiB",
-              qint64(kept), qint64(beforeLines.size()), double(after.size()) / (1 << 20),
-              double(cap) / (1 << 20),
+            qInfo("history storm (%s): %lld input changes in %.1f s: %lld lines, %lld summaries",
+                  QTest::currentDataTag(), m_changes, double(m_floodMs) / 1000, inputs.lines,
+                  inputs.summaries);
+        qInfo("history storm (%s): %lld of %lld history lines from before kept; history "
+              "%.2f MiB of %.2f MiB, where one line per event would have taken %.2f MiB",
+              QTest::currentDataTag(), qint64(kept), qint64(beforeLines.size()),
+              double(after.size()) / (1 << 20), double(cap) / (1 << 20),
               double(before.size() + refused.perEventBytes() * m_refused
                      + inputs.perEventBytes() * m_changes)
                   / (1 << 20));
