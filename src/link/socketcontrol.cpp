@@ -124,6 +124,7 @@ bool SocketControl::allows(const QList<Subnet> &subnets, const QHostAddress &pee
 
 SocketControl::SocketControl(QObject *parent)
     : QObject(parent)
+    , m_refusedLines(lcLink, QStringLiteral("refused connections"), HistoryBurst::Detail::Sources)
 {
 }
 
@@ -231,6 +232,8 @@ void SocketControl::Accept(qint32 requestID)
     m_sentBytes = 0;
     m_remoteHostIP = dottedAddress(connection->peerAddress());
     m_state = sckConnected;
+    // Strangers refused before this connection are told before it.
+    m_refusedLines.summarise();
     qCInfo(lcLink).noquote() << "connection accepted from" << m_remoteHostIP;
 }
 
@@ -312,7 +315,7 @@ void SocketControl::onDescriptorReady(qintptr descriptor)
         // Shut out before anything of the panel sees it: the controller's slot stays free.
         NativeSocket::close(descriptor);
         const QString address = dottedAddress(peer);
-        qCInfo(lcLink).noquote() << "refused connection from" << address;
+        m_refusedLines.add(QStringLiteral("refused connection from ") + address, address);
         queue([this, address] { Q_EMIT strangerRefused(address); });
         return;
     }

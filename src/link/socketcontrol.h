@@ -12,6 +12,7 @@
 #include <optional>
 #include <utility>
 
+#include "historyburst.h"
 #include "nativesocket.h"
 
 class Listener;
@@ -149,4 +150,6 @@ private:
     };
     std::deque<Sent> m_sent;
     qint64 m_sentBytes = 0;
+    // A storm of strangers must not wash the history away.
+    HistoryBurst m_refusedLines;
 };

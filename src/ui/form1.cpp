@@ -106,6 +106,7 @@ void setClockText(QLabel *label, Twips::Rect design, const QString &text)
 Form1::Form1(quint16 listenPort, QWidget *parent)
     : QWidget(parent)
     , m_errors(new ErrorReporter(this))
+    , m_inputLines(lcPanel, QStringLiteral("input changes"), HistoryBurst::Detail::LastEvent)
 {
     Look::setUpWindow(this, QStringLiteral("Form1"), QStringLiteral("Korvan"),
                       Pictures::icon(Pictures::Picture::Panel),
@@ -460,8 +461,9 @@ void Form1::Winsock1_DataArrival(qint32)
             ui.I[size_t(k - 1)]->setBackColor(*colour);
     }
     if (m.InputState != inputsBefore)
-        qCInfo(lcPanel, "inputs %s from %s", qUtf8Printable(LogText::inputStates(m.InputState)),
-               qUtf8Printable(LogText::receivedText(m.ReceivedText)));
+        m_inputLines.add(
+            QStringLiteral("inputs %1 from %2")
+                .arg(LogText::inputStates(m.InputState), LogText::receivedText(m.ReceivedText)));
 }
 
 void Form1::Winsock1_Error(qint32, const QString &)

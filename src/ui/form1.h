@@ -5,6 +5,7 @@
 #include <array>
 
 #include "errorreporter.h"
+#include "historyburst.h"
 #include "outputframe.h"
 #include "panelstate.h"
 #include "socketcontrol.h"
@@ -81,4 +82,6 @@ private:
     PanelState m;
     ErrorReporter *m_errors = nullptr;
     bool m_firstShow = true;
+    // A controller flooding input changes must not wash the history away.
+    HistoryBurst m_inputLines;
 };

@@ -33,6 +33,11 @@ explain "write buffer" "bytes in the panel's write buffer: what the panel holds 
 controller that does not read; never more than the frames pressed."
 explain "flood:" "flood: bytes a controller sent as fast as it could; every press during and \
 after it must still send its frame, and the inputs must show the last text."
+explain "from before kept" "history storm: refused strangers (the full storm spread over a \
+minute) and input changes as fast as the window takes them, into a real capped history \
+already half full; the lines written before must all stay, and the lines and summaries \
+add up to every event. 'One line per event' is what the history would have taken without \
+the summaries."
 explain "Vanished" "vanished controller noticed after: time from the controller's packets \
 being dropped until the panel noticed the dead connection (keepalive when the link is idle, \
 the unacknowledged-data timeout after a frame), beside the aim it must meet."
