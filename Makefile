@@ -67,12 +67,10 @@ package: release
 install: release
 	$(SUDO) cmake --install build/release --prefix $(PREFIX)
 
-# Removes exactly the files the last `make install` wrote (CMake lists them).
+# Removes exactly the files the last `make install` wrote (CMake lists them), and the
+# folders only Korvan had made.
 uninstall:
-	@test -r build/release/install_manifest.txt \
-	    || { echo "Nothing to uninstall: build/release/install_manifest.txt is missing."; exit 1; }
-	xargs -d '\n' $(SUDO) rm -fv -- < build/release/install_manifest.txt
-	$(SUDO) rm -f build/release/install_manifest.txt
+	$(SUDO) tools/install/uninstall.sh build/release/install_manifest.txt $(PREFIX)
 
 # Pictures of the windows into the build folder; `make screenshot DOCS=1` renews docs/.
 SHOT_DIR := $(if $(DOCS),docs,build/screenshot)
