@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QTextStream>
@@ -62,14 +61,20 @@ private:
     QTimer *m_sleep = nullptr;
     QTimer *m_deadline = nullptr;
     std::deque<SimCommand> m_commands;
+    // The socket's own state lags behind: it still says connected while it reports the
+    // error that ends the connection. The phase is what the session has already acted on.
+    enum class Phase {
+        Searching, // the panel not reached yet
+        Connected,
+        Reconnecting, // the panel reached once and the connection gone
+        Finished,
+    };
+    Phase m_phase = Phase::Searching;
+    bool m_toldWaiting = false; // "no panel yet" said in this search
     bool m_inputEnded = false;
-    bool m_connected = false;
-    bool m_everConnected = false;
-    bool m_toldWaiting = false;
-    bool m_sleepDone = false;
-    bool m_finished = false;
+    bool m_sleepDone = false; // the Sleep at the front has had its pause
     bool m_inputsSent = false;
-    bool m_badFrameSeen = false;
+    ExitCode m_verdict = ExitCode::Ok; // what the session ends with unless something fails
     // m_inputs[k - 1] is input k.
     std::array<bool, Inbound::InputCount> m_inputs {};
     QByteArray m_received;
