@@ -27,11 +27,12 @@ LAUNCHER=""
 command -v ccache >/dev/null && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
 
-# The end-to-end check drives the Windows panel with the Linux simulator.
+# The end-to-end check drives the Windows panel with the Linux simulator, at the controls'
+# centres that the Linux screenshot tool prints.
 host_sim() {
     cmake -S "$ROOT" -B "$HOST" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DKORVAN_BUILD_TESTS=OFF $LAUNCHER >/dev/null
-    cmake --build "$HOST" -j "$JOBS" --target korvan-sim
+    cmake --build "$HOST" -j "$JOBS" --target korvan-sim korvan-screenshot
 }
 
 configure() {
