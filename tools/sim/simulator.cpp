@@ -218,36 +218,11 @@ bool Simulator::runOne(const SimCommand &command)
         send(command.text, QStringLiteral("raw"));
         return true;
     case Kind::Sleep:
-        if (m_sleepDone) {
-            m_sleepDone = false;
-            return true;
-        }
-        if (!m_sleep->isActive())
-            m_sleep->start(command.number);
-        return false;
+        return sleepOnce(command.number);
     case Kind::WaitFrames:
         return m_framesTotal >= command.number;
-    case Kind::Expect: {
-        if (m_untaken.empty())
-            return false;
-        const NumberedFrame frame = m_untaken.front();
-        m_untaken.pop_front();
-        if (!frame.report.good()) {
-            finish(ExitCode::BadFrame);
-            return false;
-        }
-        const QByteArray got = frame.report.line.left(command.text.size());
-        if (got != command.text) {
-            alarm(QStringLiteral("UNEXPECTED FRAME %1: expected %2, got %3")
-                      .arg(frame.number)
-                      .arg(QLatin1String(command.text), QLatin1String(frame.report.line)));
-            finish(ExitCode::UnexpectedFrame);
-            return false;
-        }
-        m_out << QStringLiteral("   frame %1 is the expected one\n").arg(frame.number);
-        m_out.flush();
-        return true;
-    }
+    case Kind::Expect:
+        return takeExpected(command.text);
     case Kind::Help:
         m_out << commandLanguageHelp();
         m_out.flush();
@@ -256,6 +231,39 @@ bool Simulator::runOne(const SimCommand &command)
         finish(m_verdict);
         return false;
     }
+    return true;
+}
+
+bool Simulator::sleepOnce(int ms)
+{
+    if (m_sleepDone) {
+        m_sleepDone = false;
+        return true;
+    }
+    if (!m_sleep->isActive())
+        m_sleep->start(ms);
+    return false;
+}
+
+bool Simulator::takeExpected(const QByteArray &expected)
+{
+    if (m_untaken.empty())
+        return false;
+    const NumberedFrame frame = m_untaken.front();
+    m_untaken.pop_front();
+    if (!frame.report.good()) {
+        finish(ExitCode::BadFrame);
+        return false;
+    }
+    if (frame.report.line.left(expected.size()) != expected) {
+        alarm(QStringLiteral("UNEXPECTED FRAME %1: expected %2, got %3")
+                  .arg(frame.number)
+                  .arg(QLatin1String(expected), QLatin1String(frame.report.line)));
+        finish(ExitCode::UnexpectedFrame);
+        return false;
+    }
+    m_out << QStringLiteral("   frame %1 is the expected one\n").arg(frame.number);
+    m_out.flush();
     return true;
 }
 

@@ -45,6 +45,11 @@ private:
     void runCommands();
     // False while the command must wait (for a connection, the gap, a frame or a pause).
     bool runOne(const SimCommand &command);
+    // The pause of a Sleep, once; false until it is over.
+    bool sleepOnce(int ms);
+    // Compares the oldest frame not yet compared; false while there is none, or on a mismatch
+    // (which ends the session).
+    bool takeExpected(const QByteArray &expected);
     void send(const QByteArray &text, const QString &meaning);
     void sendInputs();
     void frameArrived(const QByteArray &lineWithEnd);
