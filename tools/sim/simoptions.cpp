@@ -59,7 +59,8 @@ struct Declared
     }
 };
 
-// One reading of the arguments; each part fills its share of the options or says why not.
+// One reading of the arguments; each step below fills its share of the options or says why
+// not.
 class OptionReader
 {
 public:
