@@ -20,15 +20,7 @@ PREFIX       ?= /usr/local
 all: release
 
 deps:
-	@missing=""; for p in $(PACKAGES); do \
-	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' \
-	        || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	    echo "Installing:$$missing"; \
-	    $(SUDO) apt-get update -qq && \
-	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
-	fi
+	@tools/install-packages.sh $(PACKAGES)
 
 release: deps
 	cmake --preset release

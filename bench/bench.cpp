@@ -103,8 +103,17 @@ void waitConnected(Form1 &form)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+// Every output button of the panel, in the order the presses visit them.
+QList<QPushButton *> outputButtons(Form1 &form)
+{
+    QList<QPushButton *> buttons;
+    for (const auto &section : form.controls().S)
+        buttons.append(QList<QPushButton *>(section.cbegin(), section.cend()));
+    return buttons;
+}
+
 // Press -> frame: a mouse click on an output button until the controller thread has the
-// frame's 27th byte. Baseline: the same 27 bytes written by a plain socket.
+// frame's 27th byte.
 std::vector<double> panelPressLatencies()
 {
     std::vector<double> panel;
@@ -114,9 +123,7 @@ std::vector<double> panelPressLatencies()
     if (!controller.waitConnected(5000))
         qFatal("the controller could not connect");
     waitConnected(form);
-    QList<QPushButton *> buttons;
-    for (const auto &section : form.controls().S)
-        buttons.append(QList<QPushButton *>(section.cbegin(), section.cend()));
+    const QList<QPushButton *> buttons = outputButtons(form);
     for (int i = 0; i < WarmUpPresses + Presses; ++i) {
         QPushButton *button = buttons.at(i % buttons.size());
         const auto pressed = Clock::now();
@@ -132,41 +139,35 @@ std::vector<double> panelPressLatencies()
     return panel;
 }
 
-void measurePressLatency()
+// The baseline: the same 27 bytes written by a plain socket, each timed to its arrival.
+std::vector<double> baselinePressLatencies()
 {
-    say(QStringLiteral("press -> frame latency (%1 presses)...").arg(Presses));
-    const std::vector<double> panel = panelPressLatencies();
-
     std::vector<double> base;
-    {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost);
-        ControllerThread controller(server.serverPort(), ControllerThread::Mode::TimeFrames);
-        server.waitForNewConnection(5000);
-        QTcpSocket *sender = server.nextPendingConnection();
-        sender->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        controller.waitConnected(5000);
-        const QByteArray frame = QByteArrayLiteral("0000000000000000000000000\r\n");
-        for (int i = 0; i < WarmUpPresses + Presses; ++i) {
-            const auto sent = Clock::now();
-            sender->write(frame);
-            sender->flush();
-            Clock::time_point arrived;
-            if (!controller.takeFrame(5000, &arrived))
-                qFatal("baseline frame %d lost", i);
-            if (i >= WarmUpPresses)
-                base.push_back(micros(arrived - sent));
-            QCoreApplication::processEvents();
-        }
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    ControllerThread controller(server.serverPort(), ControllerThread::Mode::TimeFrames);
+    server.waitForNewConnection(5000);
+    QTcpSocket *sender = server.nextPendingConnection();
+    sender->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    controller.waitConnected(5000);
+    const QByteArray frame = QByteArrayLiteral("0000000000000000000000000\r\n");
+    for (int i = 0; i < WarmUpPresses + Presses; ++i) {
+        const auto sent = Clock::now();
+        sender->write(frame);
+        sender->flush();
+        Clock::time_point arrived;
+        if (!controller.takeFrame(5000, &arrived))
+            qFatal("baseline frame %d lost", i);
+        if (i >= WarmUpPresses)
+            base.push_back(micros(arrived - sent));
+        QCoreApplication::processEvents();
     }
-    const double med = percentile(panel, 0.5), p99 = percentile(panel, 0.99);
-    addRow("press -> frame, median", med, percentile(base, 0.5), " us", 1,
-           QStringLiteral("< 300 us"), med < 300);
-    addRow("press -> frame, p99", p99, percentile(base, 0.99), " us", 1,
-           QStringLiteral("< 1000 us"), p99 < 1000);
+    return base;
+}
 
-    // The same presses with the history kept, as the program keeps it: one line each.
-    say(QStringLiteral("press -> frame latency with the history (%1 presses)...").arg(Presses));
+// The same presses with the history kept, as the program keeps it: one line each.
+std::vector<double> historyPressLatencies()
+{
     QTemporaryDir historyDir;
     HistorySink::Options options;
     options.path = historyDir.filePath(QStringLiteral("history.log"));
@@ -178,15 +179,31 @@ void measurePressLatency()
         kept = panelPressLatencies();
         QLoggingCategory::setFilterRules(WithoutHistory);
     }
+    say(QStringLiteral("  history: %1 bytes written; capped at %2 x %3 KiB")
+            .arg(QFileInfo(options.path).size())
+            .arg(options.oldFiles + 1)
+            .arg(options.fileBytes / 1024));
+    return kept;
+}
+
+void measurePressLatency()
+{
+    say(QStringLiteral("press -> frame latency (%1 presses)...").arg(Presses));
+    const std::vector<double> panel = panelPressLatencies();
+    const std::vector<double> base = baselinePressLatencies();
+    const double med = percentile(panel, 0.5), p99 = percentile(panel, 0.99);
+    addRow("press -> frame, median", med, percentile(base, 0.5), " us", 1,
+           QStringLiteral("< 300 us"), med < 300);
+    addRow("press -> frame, p99", p99, percentile(base, 0.99), " us", 1,
+           QStringLiteral("< 1000 us"), p99 < 1000);
+
+    say(QStringLiteral("press -> frame latency with the history (%1 presses)...").arg(Presses));
+    const std::vector<double> kept = historyPressLatencies();
     const double keptMed = percentile(kept, 0.5), keptP99 = percentile(kept, 0.99);
     addRow("press -> frame, median, history", keptMed, med, " us", 1,
            QStringLiteral("<= 1.2x without"), keptMed <= 1.2 * med);
     addRow("press -> frame, p99, history", keptP99, p99, " us", 1,
            QStringLiteral("<= 1.2x without"), keptP99 <= 1.2 * p99);
-    say(QStringLiteral("  history: %1 bytes written; capped at %2 x %3 KiB")
-            .arg(QFileInfo(options.path).size())
-            .arg(options.oldFiles + 1)
-            .arg(options.fileBytes / 1024));
 }
 
 // Inbound: the controller sends input texts as fast as it can for a while.

@@ -4,14 +4,11 @@
 
 set(KORVAN_MAINTAINER "Zespół Korvan <korvan@example.org>")
 
-add_subdirectory(tools/icon)
-
 if(UNIX AND NOT APPLE)
     # The icon is the window's own drawing, rendered at build time for each theme size.
     set(korvan_icons ${PROJECT_BINARY_DIR}/icons/hicolor)
     add_custom_command(OUTPUT ${korvan_icons}/256x256/apps/korvan.png
-        COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
-            XDG_RUNTIME_DIR=${KORVAN_RUNTIME_DIR}
+        COMMAND ${CMAKE_COMMAND} -E env ${KORVAN_OFFSCREEN_ENV} ASAN_OPTIONS=detect_leaks=0
             $<TARGET_FILE:korvan-icon> --hicolor ${korvan_icons}
         DEPENDS korvan-icon
         COMMENT "Rendering the application icon"

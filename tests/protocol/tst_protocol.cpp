@@ -9,31 +9,44 @@
 
 using namespace Qt::StringLiterals;
 
+// How the simulator judges a line from the panel.
+enum class Verdict { Good, BadCheckDigit, NotAFrame };
+
 // The wire format from both ends: the panel's side, and the simulator's own reading.
 class TestProtocol : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Golden vectors, "text:digit"; no digit: the text is refused as a type mismatch. The
-    // frames below add theirs; the fuzz target's stored inputs prove the rest: either case,
-    // only 24 characters count.
+    // Golden vectors; an empty digit: the text is refused as a type mismatch. The frames
+    // below add theirs; the fuzz target's stored inputs prove the rest: either case, only 24
+    // characters count.
     void checkDigit_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("digit");
-        for (const char *vector : {"010000000000000000000000:F", "800000000000000000000000:F",
-                                   "FFFFFFFFFFFFFFFFFFFFFFFF:8", "12:C", ":0",
-                                   // Each letter at an odd and an even position, in both cases.
-                                   "ABCDEF0123456789ABCDEFAB:A", "abcdef0123456789abcdefab:A",
-                                   "111111111111111111111111\r\n:C", "G00000000000000000000000:",
-                                   "00000000000000000000000g:", "0 1:", "000000000000\r\n:",
-                                   // Letters and digits that a Unicode-aware test would accept.
-                                   "ą:", "\u0663:", "\uFF21:"}) {
-            const QString text = QString::fromUtf8(vector);
-            QTest::newRow(QByteArray(vector).replace("\r\n", " CR LF").constData())
-                << text.section(u':', 0, 0) << text.section(u':', 1);
-        }
+        const auto row = [](const QString &text, const QString &digit) {
+            const QByteArray name = text.isEmpty() ? "empty"_ba : text.toUtf8();
+            QTest::newRow(QByteArray(name).replace("\r\n", " CR LF").constData()) << text << digit;
+        };
+        row(u"010000000000000000000000"_s, u"F"_s);
+        row(u"800000000000000000000000"_s, u"F"_s);
+        row(u"FFFFFFFFFFFFFFFFFFFFFFFF"_s, u"8"_s);
+        row(u"12"_s, u"C"_s);
+        row(QString(), u"0"_s);
+        // Each letter at an odd and an even position, in both cases.
+        row(u"ABCDEF0123456789ABCDEFAB"_s, u"A"_s);
+        row(u"abcdef0123456789abcdefab"_s, u"A"_s);
+        row(u"111111111111111111111111\r\n"_s, u"C"_s);
+        const QString refused;
+        row(u"G00000000000000000000000"_s, refused);
+        row(u"00000000000000000000000g"_s, refused);
+        row(u"0 1"_s, refused);
+        row(u"000000000000\r\n"_s, refused);
+        // Letters and digits that a Unicode-aware test would accept.
+        row(u"ą"_s, refused);
+        row(u"\u0663"_s, refused);
+        row(u"\uFF21"_s, refused);
     }
     void checkDigit()
     {
@@ -44,25 +57,32 @@ private Q_SLOTS:
         else
             QCOMPARE(CalculateHexCheckDigit(text), digit);
     }
-    // The panel's frame for the outputs on; the simulator reads it back as good, same outputs.
+    // The panel's frame for the outputs on (design ids); the simulator reads it back as good,
+    // same outputs.
     void frames_data()
     {
-        QTest::addColumn<QString>("on");
-        QTest::newRow("000000000000000000000000 0") << QString();
-        QTest::newRow("000000010000000000000000 F") << u"11"_s;
-        QTest::newRow("100000000000000000000000 E") << u"18"_s;
-        QTest::newRow("000000000000000100000001 E") << u"21 31"_s;
-        QTest::newRow("100000001000000010000000 A") << u"18 28 38"_s;
-        QTest::newRow("111111111111111111111111 C")
-            << u"11 12 13 14 15 16 17 18 21 22 23 24 25 26 27 28 31 32 33 34 35 36 37 38"_s;
+        QTest::addColumn<QList<int>>("on");
+        QTest::addColumn<QByteArray>("wire");
+        const auto row = [](const QList<int> &on, const QByteArray &wire) {
+            const QByteArray name = wire.left(Output::Count) + ' ' + wire.mid(Output::Count, 1);
+            QTest::newRow(name.constData()) << on << wire;
+        };
+        row({}, "0000000000000000000000000\r\n");
+        row({11}, "000000010000000000000000F\r\n");
+        row({18}, "100000000000000000000000E\r\n");
+        row({21, 31}, "000000000000000100000001E\r\n");
+        row({18, 28, 38}, "100000001000000010000000A\r\n");
+        row({11, 12, 13, 14, 15, 16, 17, 18, 21, 22, 23, 24,
+             25, 26, 27, 28, 31, 32, 33, 34, 35, 36, 37, 38},
+            "111111111111111111111111C\r\n");
     }
     void frames()
     {
-        QFETCH(QString, on);
-        const QByteArray wire = QByteArray(QTest::currentDataTag()).replace(' ', "") + "\r\n";
+        QFETCH(QList<int>, on);
+        QFETCH(QByteArray, wire);
         OutputShapes shapes {};
-        for (const QString &id : on.split(u' ', Qt::SkipEmptyParts))
-            shapes[size_t(id.toInt() / 10 - 1)][size_t(id.toInt() % 10 - 1)] = 1;
+        for (const int id : on)
+            shapes[size_t(id / 10 - 1)][size_t(id % 10 - 1)] = 1;
         const QString states = frameStateText(shapes);
         QCOMPARE(wireFrame(states + CalculateHexCheckDigit(states)).toLatin1(), wire);
         const FrameReport report = decodeFrame(wire);
@@ -103,38 +123,75 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QCOMPARE(received ? LogText::receivedText(text, 16) : LogText::singleLine(text), expected);
     }
-    // "line|reading": a command reads as "kind text number on", kind as its SimCommand::Kind
-    // value, and a refused one as nothing (with a reason); a frame (ending in LF) as its verdict.
-    void simReading_data()
+    // A line of the simulator's command language as typed; refused ones leave a reason.
+    void simCommand_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<SimCommand::Kind>("kind");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<bool>("on");
+        using Kind = SimCommand::Kind;
+        const auto row
+            = [](const QString &line, Kind kind, const QByteArray &text, int number, bool on) {
+                  QTest::newRow(qPrintable(line.trimmed()))
+                      << line << true << kind << text << number << on;
+              };
+        const auto refused = [](const QString &line) {
+            QTest::newRow(qPrintable(line))
+                << line << false << Kind::Help << QByteArray() << 0 << false;
+        };
+        row(u"  IN 8 = 0 "_s, Kind::SetInput, {}, 8, false);
+        // One space after the word is the separator; the next is sent.
+        row(u"raw  ID\\r\\n"_s, Kind::Raw, " ID\r\n", 0, false);
+        row(u"expect 00000100 00000000 00000000 f"_s, Kind::Expect, "000001000000000000000000F", 0,
+            false);
+        refused(u"in 9=on"_s);
+        refused(u"in 0=on"_s);
+        refused(u"00000002"_s);
+        refused(u"raw a\\q"_s);
+        refused(u"quit now"_s); // the bare words take nothing after them
+        refused(u"expect 0000000000000000000000001"_s);
+        refused(u"expect 00000100 00000000 00000000 E"_s);
+    }
+    void simCommand()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, accepted);
+        QString error;
+        const std::optional<SimCommand> command = parseCommandLine(line, &error);
+        QCOMPARE(command.has_value(), accepted);
+        QCOMPARE(error.isEmpty(), accepted);
+        if (!command)
+            return;
+        QTEST(command->kind, "kind");
+        QTEST(command->text, "text");
+        QTEST(command->number, "number");
+        QTEST(command->on, "on");
+    }
+    // A line from the panel (LF included) as the simulator judges it.
+    void simFrame_data()
     {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("reading");
-        for (const char *row :
-             {"  IN 8 = 0 |1  8 0", "raw  ID\\r\\n|4  ID\r\n 0 0",
-              "expect 00000100 00000000 00000000 f|6 000001000000000000000000F 0 0", "in 9=on|",
-              "in 0=on|", "00000002|", "raw a\\q|", "expect 0000000000000000000000001|",
-              "expect 00000100 00000000 00000000 E|",
-              // A wrong digit, and the right one for sections swapped.
-              "111111111111111111111111D\r\n|bad", "100000000000000000000000F\r\n|bad",
-              "111111111111111111111111c\r\n|malformed", "0000000000000000000000000\n|malformed"}) {
-            const QByteArrayList parts = QByteArray(row).split('|');
-            QTest::newRow(parts[0].trimmed().constData())
-                << parts[0] << QString::fromLatin1(parts[1]);
-        }
+        QTest::addColumn<Verdict>("verdict");
+        QTest::newRow("wrong digit")
+            << "111111111111111111111111D\r\n"_ba << Verdict::BadCheckDigit;
+        QTest::newRow("digit of the sections swapped")
+            << "100000000000000000000000F\r\n"_ba << Verdict::BadCheckDigit;
+        QTest::newRow("lower-case digit")
+            << "111111111111111111111111c\r\n"_ba << Verdict::NotAFrame;
+        QTest::newRow("LF without CR") << "0000000000000000000000000\n"_ba << Verdict::NotAFrame;
     }
-    void simReading()
+    void simFrame()
     {
         QFETCH(QByteArray, line);
-        QString reading, error;
-        if (line.endsWith('\n')) {
-            const FrameReport r = decodeFrame(line);
-            reading = QLatin1String(r.good() ? "good" : r.wellFormed ? "bad" : "malformed");
-        } else if (const auto c = parseCommandLine(QString::fromLatin1(line), &error)) {
-            reading = QString::number(int(c->kind)) + u' ' + QLatin1String(c->text)
-                + u" %1 %2"_s.arg(c->number).arg(c->on);
-        }
-        QCOMPARE(error.isEmpty(), !reading.isEmpty());
-        QTEST(reading, "reading");
+        const FrameReport report = decodeFrame(line);
+        QVERIFY(!report.problem.isEmpty());
+        QTEST(report.good()           ? Verdict::Good
+                  : report.wellFormed ? Verdict::BadCheckDigit
+                                      : Verdict::NotAFrame,
+              "verdict");
     }
 };
 

@@ -1,12 +1,34 @@
 // Renders the panel's two windows to PNG files, as the program draws them for a Polish
 // operator: korvan-screenshot <output-folder>
+//
+// korvan-screenshot --centres prints instead the main window's client size ("Form1 W H")
+// and the centre of each named control in client pixels ("S13 X Y"), one a line, so that a
+// script clicking the real window takes its positions from the window's own table.
 #include <QApplication>
 #include <QDir>
 #include <QStyleFactory>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "form1.h"
 #include "form2.h"
+
+namespace {
+
+void printCentres(const Form1 &form)
+{
+    std::printf("Form1 %d %d\n", form.width(), form.height());
+    const QList<QWidget *> controls = form.findChildren<QWidget *>();
+    for (const QWidget *control : controls) {
+        if (control->objectName().isEmpty())
+            continue;
+        const QPoint centre = control->mapTo(&form, control->rect().center());
+        std::printf("%s %d %d\n", qPrintable(control->objectName()), centre.x(), centre.y());
+    }
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -16,6 +38,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     const QStringList arguments = QApplication::arguments();
+    if (arguments.value(1) == u"--centres") {
+        const Form1 form;
+        printCentres(form);
+        return 0;
+    }
     const QDir folder(arguments.size() > 1 ? arguments.at(1) : QStringLiteral("."));
 
     // The design port, as the panel shows it; nothing listens before the start button.

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "logtext.h"
+
 namespace {
 
 bool isUpperHex(char c)
@@ -9,19 +11,10 @@ bool isUpperHex(char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
+// The panel's bytes as the history shows a controller's: Latin-1, escaped to plain ASCII.
 QString printable(const QByteArray &bytes)
 {
-    QString text;
-    for (const char c : bytes) {
-        const auto u = uchar(c);
-        if (c == '\r')
-            text += QLatin1String("\\r");
-        else if (u < 0x20 || u >= 0x7F)
-            text += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
-        else
-            text += QLatin1Char(c);
-    }
-    return text;
+    return LogText::escaped(QString::fromLatin1(bytes));
 }
 
 } // namespace

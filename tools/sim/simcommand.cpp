@@ -71,6 +71,94 @@ std::optional<SimCommand> fail(QString *error, const QString &reason)
     return std::nullopt;
 }
 
+SimCommand command(SimCommand::Kind kind)
+{
+    SimCommand c;
+    c.kind = kind;
+    return c;
+}
+
+// "in N=on", "in all=off".
+std::optional<SimCommand> readInput(const QString &rest, QString *error)
+{
+    static const QRegularExpression form(QStringLiteral("^(all|\\d+)\\s*=\\s*(\\S+)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const auto match = form.match(rest);
+    const bool all = match.captured(1).toLower() == u"all";
+    const int number = match.captured(1).toInt();
+    const auto on = match.hasMatch() ? onOff(match.captured(2)) : std::nullopt;
+    if (!on || (!all && (number < 1 || number > InputCount)))
+        return fail(error,
+                    QStringLiteral("write an input as \"in N=on\" or \"in N=off\", "
+                                   "N from 1 to %1 or \"all\"")
+                        .arg(InputCount));
+    SimCommand c = command(all ? SimCommand::Kind::SetAllInputs : SimCommand::Kind::SetInput);
+    c.on = *on;
+    c.number = all ? 0 : number;
+    return c;
+}
+
+// The text after "raw" and one space, taken from the untrimmed line so that leading blanks
+// can be sent too.
+std::optional<SimCommand> readRaw(const QString &line, QString *error)
+{
+    qsizetype start = 0;
+    while (start < line.size() && line.at(start).isSpace())
+        ++start;
+    QString text = line.mid(start + 3);
+    if (text.startsWith(u' '))
+        text.remove(0, 1);
+    SimCommand c = command(SimCommand::Kind::Raw);
+    c.text = unescaped(text, error);
+    if (!error->isEmpty())
+        return std::nullopt;
+    return c;
+}
+
+// "sleep MS" and "frames N".
+std::optional<SimCommand> readCount(const QString &word, const QString &rest, QString *error)
+{
+    SimCommand c
+        = command(word == u"sleep" ? SimCommand::Kind::Sleep : SimCommand::Kind::WaitFrames);
+    bool ok = false;
+    c.number = rest.toInt(&ok);
+    if (!ok || c.number < 0)
+        return fail(error, QStringLiteral("\"%1\" needs a whole number").arg(word));
+    return c;
+}
+
+std::optional<SimCommand> readExpect(const QString &rest, QString *error)
+{
+    SimCommand c = command(SimCommand::Kind::Expect);
+    c.text = normalisedFrame(rest, error);
+    if (!error->isEmpty())
+        return std::nullopt;
+    return c;
+}
+
+// The words that stand alone.
+std::optional<SimCommand> readBareWord(const QString &word)
+{
+    if (word == u"ident")
+        return command(SimCommand::Kind::Identify);
+    if (word == u"help" || word == u"?")
+        return command(SimCommand::Kind::Help);
+    if (word == u"quit" || word == u"exit")
+        return command(SimCommand::Kind::Quit);
+    return std::nullopt;
+}
+
+// A line that is none of the commands: the reason, as near to what was meant as can be told.
+std::optional<SimCommand> refuse(const QString &trimmed, QString *error)
+{
+    if (trimmed.size() == InputCount)
+        return fail(error,
+                    QStringLiteral("input states are \"0\" or \"1\"; use \"raw %1\" to "
+                                   "send other characters")
+                        .arg(trimmed));
+    return fail(error, QStringLiteral("unknown command \"%1\" (type \"help\")").arg(trimmed));
+}
+
 } // namespace
 
 std::optional<SimCommand> parseCommandLine(const QString &line, QString *error)
@@ -79,82 +167,28 @@ std::optional<SimCommand> parseCommandLine(const QString &line, QString *error)
     const QString trimmed = line.trimmed();
     if (trimmed.isEmpty() || trimmed.startsWith(u'#'))
         return std::nullopt;
-
-    SimCommand command;
     if (trimmed.size() == InputCount && isBinary(trimmed)) {
-        command.kind = SimCommand::Kind::SetInputs;
-        command.text = trimmed.toLatin1();
-        return command;
+        SimCommand c = command(SimCommand::Kind::SetInputs);
+        c.text = trimmed.toLatin1();
+        return c;
     }
 
     const qsizetype space = trimmed.indexOf(u' ');
     const QString word = (space < 0 ? trimmed : trimmed.left(space)).toLower();
     const QString rest = space < 0 ? QString() : trimmed.mid(space + 1).trimmed();
-
-    if (word == u"in" || word == u"input") {
-        static const QRegularExpression form(QStringLiteral("^(all|\\d+)\\s*=\\s*(\\S+)$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-        const auto match = form.match(rest);
-        const bool all = match.captured(1).toLower() == u"all";
-        const int number = match.captured(1).toInt();
-        const auto on = match.hasMatch() ? onOff(match.captured(2)) : std::nullopt;
-        if (!on || (!all && (number < 1 || number > InputCount)))
-            return fail(error,
-                        QStringLiteral("write an input as \"in N=on\" or \"in N=off\", "
-                                       "N from 1 to %1 or \"all\"")
-                            .arg(InputCount));
-        command.on = *on;
-        command.kind = all ? SimCommand::Kind::SetAllInputs : SimCommand::Kind::SetInput;
-        command.number = all ? 0 : number;
-        return command;
+    if (word == u"in" || word == u"input")
+        return readInput(rest, error);
+    if (word == u"raw")
+        return readRaw(line, error);
+    if (word == u"sleep" || word == u"frames")
+        return readCount(word, rest, error);
+    if (word == u"expect")
+        return readExpect(rest, error);
+    if (rest.isEmpty()) {
+        if (const auto bare = readBareWord(word))
+            return bare;
     }
-    if (word == u"ident" && rest.isEmpty()) {
-        command.kind = SimCommand::Kind::Identify;
-        return command;
-    }
-    if (word == u"raw") {
-        // The text after one space, untrimmed, so leading blanks can be sent too.
-        command.kind = SimCommand::Kind::Raw;
-        qsizetype start = 0;
-        while (start < line.size() && line.at(start).isSpace())
-            ++start;
-        QString text = line.mid(start + 3);
-        if (text.startsWith(u' '))
-            text.remove(0, 1);
-        command.text = unescaped(text, error);
-        if (!error->isEmpty())
-            return std::nullopt;
-        return command;
-    }
-    if (word == u"sleep" || word == u"frames") {
-        bool ok = false;
-        command.number = rest.toInt(&ok);
-        if (!ok || command.number < 0)
-            return fail(error, QStringLiteral("\"%1\" needs a whole number").arg(word));
-        command.kind = word == u"sleep" ? SimCommand::Kind::Sleep : SimCommand::Kind::WaitFrames;
-        return command;
-    }
-    if (word == u"expect") {
-        command.kind = SimCommand::Kind::Expect;
-        command.text = normalisedFrame(rest, error);
-        if (!error->isEmpty())
-            return std::nullopt;
-        return command;
-    }
-    if ((word == u"help" || word == u"?") && rest.isEmpty()) {
-        command.kind = SimCommand::Kind::Help;
-        return command;
-    }
-    if ((word == u"quit" || word == u"exit") && rest.isEmpty()) {
-        command.kind = SimCommand::Kind::Quit;
-        return command;
-    }
-    if (trimmed.size() == InputCount)
-        return fail(error,
-                    QStringLiteral("input states are \"0\" or \"1\"; use \"raw %1\" to "
-                                   "send other characters")
-                        .arg(trimmed));
-    return fail(error, QStringLiteral("unknown command \"%1\" (type \"help\")").arg(trimmed));
+    return refuse(trimmed, error);
 }
 
 QByteArray normalisedFrame(const QString &frame, QString *error)

@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "logtext.h"
+
 namespace {
 
 using Inbound::InputCount;
@@ -22,22 +24,6 @@ QString describeInputs(const std::array<bool, InputCount> &inputs)
     }
     return on.isEmpty() ? QStringLiteral("all inputs off")
                         : QStringLiteral("inputs on: ") + on.join(QLatin1Char(' '));
-}
-
-QString shown(const QByteArray &bytes)
-{
-    QString text;
-    for (const char c : bytes) {
-        if (c == '\r')
-            text += QLatin1String("\\r");
-        else if (c == '\n')
-            text += QLatin1String("\\n");
-        else if (uchar(c) < 0x20 || uchar(c) >= 0x7F)
-            text += QStringLiteral("\\x%1").arg(uchar(c), 2, 16, QLatin1Char('0'));
-        else
-            text += QLatin1Char(c);
-    }
-    return text;
 }
 
 } // namespace
@@ -100,7 +86,7 @@ void Simulator::endOfInput()
 
 void Simulator::connectToPanel()
 {
-    if (m_finished)
+    if (m_phase == Phase::Finished)
         return;
     m_socket->abort();
     m_socket->connectToHost(m_options.host, m_options.port);
@@ -108,8 +94,7 @@ void Simulator::connectToPanel()
 
 void Simulator::onConnected()
 {
-    m_connected = true;
-    m_everConnected = true;
+    m_phase = Phase::Connected;
     m_toldWaiting = false;
     // Nothing reaches the panel before this point: what it holds is stale.
     m_received.clear();
@@ -129,9 +114,9 @@ void Simulator::onConnected()
 
 void Simulator::onSocketError()
 {
-    if (m_finished)
+    if (m_phase == Phase::Finished)
         return;
-    if (m_connected) {
+    if (m_phase == Phase::Connected) {
         connectionLost(m_socket->errorString());
         return;
     }
@@ -148,9 +133,9 @@ void Simulator::onSocketError()
 
 void Simulator::connectionLost(const QString &why)
 {
-    if (m_finished || !m_connected)
+    if (m_phase != Phase::Connected)
         return;
-    m_connected = false;
+    m_phase = Phase::Reconnecting;
     if (!m_received.isEmpty())
         frameArrived(std::exchange(m_received, {}));
     status(QStringLiteral("%1; reconnecting").arg(why));
@@ -165,7 +150,7 @@ void Simulator::onReadyRead()
         const QByteArray line = m_received.left(end + 1);
         m_received.remove(0, end + 1);
         frameArrived(line);
-        if (m_finished)
+        if (m_phase == Phase::Finished)
             return;
     }
     if (m_received.size() > LongestLine)
@@ -174,9 +159,9 @@ void Simulator::onReadyRead()
 
 void Simulator::onTimeout()
 {
-    if (m_finished)
+    if (m_phase == Phase::Finished)
         return;
-    if (!m_connected) {
+    if (m_phase != Phase::Connected) {
         alarm(QStringLiteral("could not connect to the panel at %1:%2 within the time limit")
                   .arg(m_options.host)
                   .arg(m_options.port));
@@ -189,16 +174,17 @@ void Simulator::onTimeout()
 
 void Simulator::runCommands()
 {
-    while (!m_finished && !m_commands.empty()) {
+    while (m_phase != Phase::Finished && !m_commands.empty()) {
         if (!runOne(m_commands.front()))
             return;
-        if (!m_finished)
+        if (m_phase != Phase::Finished)
             m_commands.pop_front();
     }
     // A session ends once it has reached the panel: with nothing to do and no panel yet, it
     // keeps trying until the time limit, which then reports that it could not connect.
-    if (!m_finished && m_commands.empty() && m_inputEnded && m_everConnected)
-        finish(m_badFrameSeen ? ExitCode::BadFrame : ExitCode::Ok);
+    const bool reached = m_phase == Phase::Connected || m_phase == Phase::Reconnecting;
+    if (reached && m_commands.empty() && m_inputEnded)
+        finish(m_verdict);
 }
 
 bool Simulator::runOne(const SimCommand &command)
@@ -207,7 +193,7 @@ bool Simulator::runOne(const SimCommand &command)
     const bool sends = command.kind == Kind::SetInputs || command.kind == Kind::SetInput
         || command.kind == Kind::SetAllInputs || command.kind == Kind::Identify
         || command.kind == Kind::Raw;
-    if (sends && (!m_connected || m_gap->isActive()))
+    if (sends && (m_phase != Phase::Connected || m_gap->isActive()))
         return false;
 
     switch (command.kind) {
@@ -232,44 +218,52 @@ bool Simulator::runOne(const SimCommand &command)
         send(command.text, QStringLiteral("raw"));
         return true;
     case Kind::Sleep:
-        if (m_sleepDone) {
-            m_sleepDone = false;
-            return true;
-        }
-        if (!m_sleep->isActive())
-            m_sleep->start(command.number);
-        return false;
+        return sleepOnce(command.number);
     case Kind::WaitFrames:
         return m_framesTotal >= command.number;
-    case Kind::Expect: {
-        if (m_untaken.empty())
-            return false;
-        const NumberedFrame frame = m_untaken.front();
-        m_untaken.pop_front();
-        if (!frame.report.good()) {
-            finish(ExitCode::BadFrame);
-            return false;
-        }
-        const QByteArray got = frame.report.line.left(command.text.size());
-        if (got != command.text) {
-            alarm(QStringLiteral("UNEXPECTED FRAME %1: expected %2, got %3")
-                      .arg(frame.number)
-                      .arg(QLatin1String(command.text), QLatin1String(frame.report.line)));
-            finish(ExitCode::UnexpectedFrame);
-            return false;
-        }
-        m_out << QStringLiteral("   frame %1 is the expected one\n").arg(frame.number);
-        m_out.flush();
-        return true;
-    }
+    case Kind::Expect:
+        return takeExpected(command.text);
     case Kind::Help:
         m_out << commandLanguageHelp();
         m_out.flush();
         return true;
     case Kind::Quit:
-        finish(m_badFrameSeen ? ExitCode::BadFrame : ExitCode::Ok);
+        finish(m_verdict);
         return false;
     }
+    return true;
+}
+
+bool Simulator::sleepOnce(int ms)
+{
+    if (m_sleepDone) {
+        m_sleepDone = false;
+        return true;
+    }
+    if (!m_sleep->isActive())
+        m_sleep->start(ms);
+    return false;
+}
+
+bool Simulator::takeExpected(const QByteArray &expected)
+{
+    if (m_untaken.empty())
+        return false;
+    const NumberedFrame frame = m_untaken.front();
+    m_untaken.pop_front();
+    if (!frame.report.good()) {
+        finish(ExitCode::BadFrame);
+        return false;
+    }
+    if (frame.report.line.left(expected.size()) != expected) {
+        alarm(QStringLiteral("UNEXPECTED FRAME %1: expected %2, got %3")
+                  .arg(frame.number)
+                  .arg(QLatin1String(expected), QLatin1String(frame.report.line)));
+        finish(ExitCode::UnexpectedFrame);
+        return false;
+    }
+    m_out << QStringLiteral("   frame %1 is the expected one\n").arg(frame.number);
+    m_out.flush();
     return true;
 }
 
@@ -277,7 +271,8 @@ void Simulator::send(const QByteArray &text, const QString &meaning)
 {
     m_socket->write(text);
     m_socket->flush();
-    m_out << QStringLiteral(">> %1  (%2)\n").arg(shown(text), meaning);
+    m_out << QStringLiteral(">> %1  (%2)\n")
+                 .arg(LogText::escaped(QString::fromLatin1(text)), meaning);
     m_out.flush();
     if (m_options.gapMs > 0)
         m_gap->start();
@@ -299,7 +294,7 @@ void Simulator::frameArrived(const QByteArray &lineWithEnd)
     m_out << formatFrameReport(report, number);
     m_out.flush();
     if (!report.good()) {
-        m_badFrameSeen = true;
+        m_verdict = ExitCode::BadFrame;
         alarm(QStringLiteral("frame %1: %2").arg(number).arg(report.problem));
     }
     m_untaken.push_back({number, std::move(report)});
@@ -308,12 +303,13 @@ void Simulator::frameArrived(const QByteArray &lineWithEnd)
 
 void Simulator::finish(ExitCode code)
 {
-    if (m_finished)
+    if (m_phase == Phase::Finished)
         return;
-    m_finished = true;
+    const bool connected = m_phase == Phase::Connected;
+    m_phase = Phase::Finished;
     for (QTimer *timer : {m_retry, m_gap, m_sleep, m_deadline})
         timer->stop();
-    if (m_connected) {
+    if (connected) {
         // What was written must reach the panel before the connection closes.
         if (m_socket->bytesToWrite() > 0)
             m_socket->waitForBytesWritten(1000);

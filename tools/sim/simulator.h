@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QTextStream>
@@ -46,6 +45,11 @@ private:
     void runCommands();
     // False while the command must wait (for a connection, the gap, a frame or a pause).
     bool runOne(const SimCommand &command);
+    // The pause of a Sleep, once; false until it is over.
+    bool sleepOnce(int ms);
+    // Compares the oldest frame not yet compared; false while there is none, or on a mismatch
+    // (which ends the session).
+    bool takeExpected(const QByteArray &expected);
     void send(const QByteArray &text, const QString &meaning);
     void sendInputs();
     void frameArrived(const QByteArray &lineWithEnd);
@@ -62,14 +66,20 @@ private:
     QTimer *m_sleep = nullptr;
     QTimer *m_deadline = nullptr;
     std::deque<SimCommand> m_commands;
+    // The socket's own state lags behind: it still says connected while it reports the
+    // error that ends the connection. The phase is what the session has already acted on.
+    enum class Phase {
+        Searching, // the panel not reached yet
+        Connected,
+        Reconnecting, // the panel reached once and the connection gone
+        Finished,
+    };
+    Phase m_phase = Phase::Searching;
+    bool m_toldWaiting = false; // "no panel yet" said in this search
     bool m_inputEnded = false;
-    bool m_connected = false;
-    bool m_everConnected = false;
-    bool m_toldWaiting = false;
-    bool m_sleepDone = false;
-    bool m_finished = false;
+    bool m_sleepDone = false; // the Sleep at the front has had its pause
     bool m_inputsSent = false;
-    bool m_badFrameSeen = false;
+    ExitCode m_verdict = ExitCode::Ok; // what the session ends with unless something fails
     // m_inputs[k - 1] is input k.
     std::array<bool, Inbound::InputCount> m_inputs {};
     QByteArray m_received;

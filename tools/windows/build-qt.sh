@@ -57,11 +57,6 @@ echo "(about 20 minutes on 2 cores; log: $LOG)" >&2
 START=$(date +%s)
 echo "--- $(date -u +%Y-%m-%dT%H:%M:%SZ) start" >>"$LOG"
 
-missing=""
-for p in $PACKAGES; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
-        || missing="$missing $p"
-done
 need_src=1
 grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && need_src=0
 grep -qs '^deb-src ' /etc/apt/sources.list && need_src=0
@@ -81,14 +76,11 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
 fi
-if [ -n "$missing" ] || [ "$need_src" -eq 1 ]; then
-    $SUDO apt-get update -qq >>"$LOG" 2>&1
-fi
-if [ -n "$missing" ]; then
-    echo "Installing:$missing" >&2
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-        $missing >>"$LOG" 2>&1
-fi
+# A new source needs apt's lists renewed even when every package is there.
+update=""
+[ "$need_src" -eq 0 ] || update=--update
+# shellcheck disable=SC2086 # one word per package; update is empty or one word
+"$HERE/../install-packages.sh" $update --log "$LOG" $PACKAGES
 
 # The build happens in a folder of its own and the result moves into place only when
 # complete, so an interrupted build leaves nothing that looks usable; the next run

@@ -19,29 +19,20 @@ MODE=${1:-build}
 # What the cross build and its checks need besides what build-qt.sh installs.
 PACKAGES="cmake ninja-build g++ qt6-base-dev fonts-dejavu-core iproute2 util-linux
 wine wine64 fonts-wine nsis xvfb xauth xdotool imagemagick"
-missing=""
-for p in $PACKAGES; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
-        || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    echo "Installing:$missing"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
-fi
+# shellcheck disable=SC2086 # one word per package
+"$ROOT/tools/install-packages.sh" $PACKAGES
 
 QT=$("$ROOT/tools/windows/build-qt.sh" | tail -n 1)
 LAUNCHER=""
 command -v ccache >/dev/null && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
 
-# The end-to-end check drives the Windows panel with the Linux simulator.
+# The end-to-end check drives the Windows panel with the Linux simulator, at the controls'
+# centres that the Linux screenshot tool prints.
 host_sim() {
     cmake -S "$ROOT" -B "$HOST" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DKORVAN_BUILD_TESTS=OFF $LAUNCHER >/dev/null
-    cmake --build "$HOST" -j "$JOBS" --target korvan-sim
+    cmake --build "$HOST" -j "$JOBS" --target korvan-sim korvan-screenshot
 }
 
 configure() {

@@ -1,7 +1,8 @@
 #!/bin/sh
 # End-to-end check of the Windows panel: korvan.exe under Wine with the real windows
 # platform on Xvfb, driven by the Linux korvan-sim over loopback. The operator's clicks
-# are xdotool's, at the controls' design positions (twips / 15 at 96 dpi).
+# are xdotool's, at the controls' centres as the Linux korvan-screenshot, built beside
+# LINUX_KORVAN_SIM, lays the window out from its table.
 #
 #   tools/windows/e2e.sh KORVAN_EXE LINUX_KORVAN_SIM SCREENSHOT_PNG
 #
@@ -33,9 +34,15 @@ fail() {
     exit 1
 }
 
-# The window's client area is 8280 x 7200 twips.
-CLIENT_W=552
-CLIENT_H=480
+QT_QPA_PLATFORM=offscreen "$(dirname "$SIM")/korvan-screenshot" --centres \
+    >"$work/centres" 2>"$work/centres.log" || fail "korvan-screenshot --centres failed"
+centre() { # control -> x y of its centre in client pixels
+    awk -v name="$1" '$1 == name { print $2, $3; found = 1 } END { exit !found }' \
+        "$work/centres" || fail "korvan-screenshot knows no control $1"
+}
+client=$(centre Form1) # the window's client size, not a centre
+CLIENT_W=${client% *}
+CLIENT_H=${client#* }
 
 /usr/lib/wine/wine64 "$KORVAN" >"$work/korvan.log" 2>&1 &
 panel=$!
@@ -48,45 +55,46 @@ border=$(((WIDTH - CLIENT_W) / 2))
 top=$((HEIGHT - CLIENT_H - border))
 echo "window $wid: ${WIDTH}x${HEIGHT}, client area at ($border, $top)"
 
-click() { # x y in client pixels
-    xdotool mousemove --window "$wid" $(($1 + border)) $(($2 + top)) click 1
+click() { # control
+    xy=$(centre "$1")
+    xdotool mousemove --window "$wid" $((${xy% *} + border)) $((${xy#* } + top)) click 1
 }
 colour() { # x y in client pixels -> RRGGBB
     import -window "$wid" "$work/now.png" 2>/dev/null
     convert "$work/now.png" -format "%[hex:p{$(($1 + border)),$(($2 + top))}]" info: | cut -c1-6
 }
-wait_colour() { # x y RRGGBB what
+wait_colour() { # control RRGGBB what
+    xy=$(centre "$1")
+    x=${xy% *}
+    y=${xy#* }
     i=0
-    while [ "$(colour "$1" "$2")" != "$3" ]; do
+    while [ "$(colour "$x" "$y")" != "$2" ]; do
         i=$((i + 1))
-        [ "$i" -lt 300 ] || fail "$4: still $(colour "$1" "$2") at ($1, $2), expected $3"
+        [ "$i" -lt 300 ] || fail "$3: still $(colour "$x" "$y") at ($x, $y), expected $2"
         sleep 0.2
     done
-    echo "ok: $4"
+    echo "ok: $3"
 }
 
 # Before the start button the socket is closed, so a controller cannot connect: the link
 # indicator Shape2 stays red.
-wait_colour 456 204 FF0000 "link indicator red at start-up"
-# Command1 "Rozpocznij nasłuch": Frame2 (5520, 120) + (360, 360), centre of 1935 x 855.
-click 456 60
+wait_colour Shape2 FF0000 "link indicator red at start-up"
+# Command1: "Rozpocznij nasłuch".
+click Command1
 "$SIM" --send 00000001 --expect "00000100 00000000 00000000 F" --timeout 120 \
     >"$work/sim.log" 2>&1 &
 sim=$!
-# Identification turns Shape2 green: Frame2 + (360, 2880), centre of 1935 x 135.
-wait_colour 456 204 00FF00 "controller identified (Shape2 green)"
-# "00000001" turns input 1 green: Frame5 (120, 5760) + I1 (240, 480), centre of 375 x 255.
-wait_colour 36 424 00FF00 "input 1 shown on (I1 green)"
+wait_colour Shape2 00FF00 "controller identified (Shape2 green)"
+wait_colour I1 00FF00 "input 1 shown on (I1 green)"
 mkdir -p "$(dirname "$SHOT")"
 convert "$work/now.png" -crop "${CLIENT_W}x${CLIENT_H}+${border}+${top}" +repage "$SHOT"
 echo "screenshot: $SHOT"
-# S13, button "3" of "Sekcja Output1": Frame1 (120, 1200) + (1440, 840), centre of 495 x 375.
-click 120 148
+# S13, button "3" of "Sekcja Output1".
+click S13
 rc=0
 wait "$sim" || rc=$?
 sim=""
 cat "$work/sim.log"
 [ "$rc" -eq 0 ] || fail "korvan-sim exited with $rc"
-# O13 turned green: Frame1 + (1560, 480), centre of 255 x 255.
-wait_colour 120 120 00FF00 "output 3 of section 1 on (O13 green)"
+wait_colour O13 00FF00 "output 3 of section 1 on (O13 green)"
 echo "E2E PASSED"
