@@ -113,10 +113,11 @@ void PlantPublisher::observe()
             const int id = Output::designId(s, n);
             ShapeControl *indicator = ui.O[size_t(s - 1)][size_t(n - 1)];
             // The state is set before the colour that shows it.
-            connect(indicator, &ShapeControl::backColorChanged, this,
-                    [this, indicator, topic = QStringLiteral("outputs/") + outputName(id)] {
-                        setValue(topic, indicator->shape() == 1 ? "1" : "0");
-                    });
+            connect(
+                indicator, &ShapeControl::backColorChanged, this,
+                [this, indicator, topic = QString(QStringLiteral("outputs/") + outputName(id))] {
+                    setValue(topic, indicator->shape() == 1 ? "1" : "0");
+                });
             QPushButton *button = ui.S[size_t(s - 1)][size_t(n - 1)];
             connect(button, &QAbstractButton::pressed, this, [this, id] { outputPressed(id); });
             connect(button, &QAbstractButton::clicked, this, [this, id] { outputClicked(id); });
