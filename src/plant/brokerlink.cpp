@@ -185,6 +185,7 @@ void BrokerLink::endSession(const QString &why)
     m_unacknowledgedEvents.clear();
     m_unacknowledged.clear();
     m_pending.clear();
+    m_refused.clear();
     // The notifiers go before the library closes their socket.
     delete std::exchange(m_read, nullptr);
     delete std::exchange(m_write, nullptr);
@@ -213,8 +214,7 @@ void BrokerLink::publishSnapshot()
     const QStringList topics = BrokerOutbox::retainedTopics();
     for (const QString &topic : topics)
         publish(topic, payloadOf(topic), true, false);
-    m_lostEvents += m_outbox->takeDropped();
-    reportLost();
+    // The count of events the broker never got follows in publishChanged().
 }
 
 void BrokerLink::drain()

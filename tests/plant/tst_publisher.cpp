@@ -524,6 +524,58 @@ private Q_SLOTS:
             QVERIFY(historySays(u"does not resolve"_s));
     }
 
+    // make stress: twenty panels, each with its own korvan-sim on its own loopback address
+    // and its own base topic, on one broker; every panel's topics end as its window shows.
+    void twentyPanels()
+    {
+        if (!stressRun())
+            QSKIP("twenty panels on one broker run under make stress");
+        constexpr int Panels = 20;
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        BrokerSubscriber subscriber(broker.socketPath(), u"korvan/#"_s);
+        std::vector<std::unique_ptr<ConnectedPanel>> panels;
+        std::vector<std::unique_ptr<PlantPublisher>> publishers;
+        std::vector<std::unique_ptr<QProcess>> simulators;
+        for (int i = 1; i <= Panels; ++i) {
+            auto &panel = panels.emplace_back(std::make_unique<ConnectedPanel>());
+            const QString address = u"127.0.1.%1"_s.arg(i);
+            panel->ui().Winsock1->setListenAddress(QHostAddress(address));
+            publishers.push_back(std::make_unique<PlantPublisher>(
+                broker.settings(u"korvan/panel%1"_s.arg(i)), *panel->form));
+            QVERIFY(panel->startListening());
+            auto &simulator = simulators.emplace_back(std::make_unique<QProcess>());
+            simulator->start(QStringLiteral(KORVAN_SIM),
+                             {u"--host"_s, address, u"--port"_s, QString::number(panel->port()),
+                              u"--send"_s, u"in %1=on"_s.arg((i - 1) % 8 + 1), u"--send"_s,
+                              u"in %1=on"_s.arg((i + 2) % 8 + 1), u"--timeout"_s, u"60"_s});
+        }
+        // The panels take the simulators' connections meanwhile: the event loop runs.
+        QVERIFY(waitUntil(
+            [&] {
+                return std::all_of(simulators.cbegin(), simulators.cend(), [](const auto &s) {
+                    return s->state() == QProcess::NotRunning;
+                });
+            },
+            120000));
+        for (const auto &simulator : simulators)
+            QCOMPARE(simulator->exitCode(), 0);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < Panels; ++i) {
+            const QString base = u"korvan/panel%1"_s.arg(i + 1);
+            QVERIFY2(
+                waitUntil([&] { return showsWindow(subscriber, base, *panels[size_t(i)]->form); },
+                          60000),
+                qPrintable(base));
+            QCOMPARE(subscriber.latest(base + u"/status"_s), QByteArray("online"));
+        }
+        qInfo("twenty panels: every base topic shows its window %lld ms after the last "
+              "simulator ended; %lld messages in all",
+              static_cast<long long>(clock.elapsed()),
+              static_cast<long long>(subscriber.messages().size()));
+    }
+
 private:
     QString file(const char *name) const { return m_certificates.filePath(QLatin1String(name)); }
 
