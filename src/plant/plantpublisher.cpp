@@ -225,7 +225,17 @@ void PlantPublisher::postEvent(const QString &name, QJsonObject fields)
 
 void PlantPublisher::wake()
 {
-    // Before the thread starts, its first connection publishes everything anyway.
-    if (m_link)
-        QMetaObject::invokeMethod(m_link, &BrokerLink::drain, Qt::QueuedConnection);
+    // After the window's handler has run to its end: the frame goes out before the link's
+    // thread is woken to compete for the processor.
+    if (std::exchange(m_wakeQueued, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_wakeQueued = false;
+            // Before the thread starts, its first connection publishes everything anyway.
+            if (m_link)
+                QMetaObject::invokeMethod(m_link, &BrokerLink::drain, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }

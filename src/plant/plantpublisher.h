@@ -49,4 +49,5 @@ private:
     BrokerLink *m_link = nullptr;
     int m_pressed = 0;
     bool m_sendFailed = false;
+    bool m_wakeQueued = false;
 };
