@@ -1,5 +1,6 @@
 #include "brokerlink.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -232,7 +233,7 @@ void BrokerLink::drain()
 
 void BrokerLink::publishChanged()
 {
-    if (!m_connected)
+    if (!m_connected || m_finishing)
         return;
     const QList<QByteArray> events = m_outbox->takeEvents();
     for (const QByteArray &event : events) {
@@ -290,6 +291,7 @@ bool BrokerLink::publish(const QString &topic, const QByteArray &payload, bool r
                                         payload.constData(), 1, retain, nullptr);
     if (rc != MOSQ_ERR_SUCCESS)
         return false;
+    m_lastMid = mid;
     m_unacknowledged.insert(mid, topic);
     if (event)
         m_unacknowledgedEvents.insert(mid);
@@ -303,9 +305,19 @@ void BrokerLink::finish()
     if (m_retry)
         m_retry->stop();
     if (m_connected) {
-        // A clean end leaves "offline" at once; a disconnect on purpose drops the will.
-        publish(StatusTopic, "offline", true, false);
-        mosquitto_disconnect(m_mosq);
+        // A clean end leaves "offline" at once; a disconnect on purpose drops the will, so
+        // it waits a moment for the broker to have "offline", which may queue behind the
+        // messages still in flight.
+        if (publish(StatusTopic, "offline", true, false)) {
+            m_offlineMid = m_lastMid;
+            QEventLoop acknowledged;
+            m_acknowledged = &acknowledged;
+            QTimer::singleShot(FinishMs, &acknowledged, &QEventLoop::quit);
+            acknowledged.exec();
+            m_acknowledged = nullptr;
+        }
+        if (m_mosq)
+            mosquitto_disconnect(m_mosq);
         qCInfo(lcBroker, "disconnected from %s: the panel ends", qUtf8Printable(m_settings.url()));
     }
     endSession({});
@@ -322,6 +334,8 @@ void BrokerLink::onPublish(mosquitto *, void *self, int mid, int reason, const m
     auto *link = static_cast<BrokerLink *>(self);
     const QString topic = link->m_unacknowledged.take(mid);
     const bool event = link->m_unacknowledgedEvents.remove(mid);
+    if (mid == link->m_offlineMid && link->m_acknowledged)
+        link->m_acknowledged->quit();
     if (reason < MQTT_RC_UNSPECIFIED)
         return;
     if (event)

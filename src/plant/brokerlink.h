@@ -13,6 +13,7 @@
 #include "brokersettings.h"
 
 class BrokerOutbox;
+class QEventLoop;
 class QSocketNotifier;
 class QTimer;
 struct mosquitto;
@@ -34,6 +35,8 @@ public:
     // Messages sent and not yet acknowledged; past this, values wait and events are counted.
     static constexpr int MaxUnacknowledged = 200;
     static constexpr int MaxBackoffSeconds = 60;
+    // How long a clean end waits for the broker to acknowledge "offline".
+    static constexpr int FinishMs = 1500;
 
     BrokerLink(BrokerSettings settings, std::shared_ptr<BrokerOutbox> outbox);
     ~BrokerLink() override;
@@ -85,4 +88,7 @@ private:
     QSet<int> m_unacknowledgedEvents;
     QSet<QString> m_refused;
     qint64 m_lostEvents = 0;
+    int m_lastMid = 0;
+    int m_offlineMid = -1;
+    QEventLoop *m_acknowledged = nullptr;
 };

@@ -19,8 +19,8 @@
 
 namespace {
 
-// How long quitting waits for "offline" to go out before it leaves the link behind.
-constexpr int FinishMs = 2000;
+// How long quitting waits for the link to end: its wait for "offline" and a margin.
+constexpr int FinishMs = BrokerLink::FinishMs + 1000;
 
 QString outputName(int id)
 {
@@ -179,8 +179,9 @@ void PlantPublisher::outputClicked(int id)
 {
     if (!m_form || std::exchange(m_sendFailed, false))
         return;
+    const auto &outputs = m_form->controls().O;
     const ShapeControl *indicator
-        = m_form->controls().O[size_t(Output::sectionOf(id) - 1)][size_t(Output::numberOf(id) - 1)];
+        = outputs[size_t(Output::sectionOf(id) - 1)][size_t(Output::numberOf(id) - 1)];
     const QString frame = m_form->state().FrameText;
     if (m_outbox->setFrame(frame))
         wake();

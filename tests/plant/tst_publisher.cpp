@@ -249,7 +249,8 @@ private Q_SLOTS:
         QVERIFY(broker.start(tlsOptions(false)));
         QTemporaryDir home;
         const QString base = u"korvan/ends"_s;
-        QVERIFY(QDir(home.path()).mkpath(u"config/Korvan"_s) && QDir(home.path()).mkpath(u"run"_s));
+        const QDir homeDir(home.path());
+        QVERIFY(homeDir.mkpath(u"config/Korvan"_s) && homeDir.mkpath(u"run"_s));
         QFile::setPermissions(home.filePath(u"run"_s),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QFile ini(home.filePath(u"config/Korvan/Korvan.ini"_s));

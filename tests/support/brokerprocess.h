@@ -86,8 +86,8 @@ private:
         QByteArray conf = "persistence false\nuser root\nlog_dest stderr\n"
                           "log_type error\nlog_type warning\nlog_type notice\n"
                           "log_type information\nper_listener_settings false\n";
-        conf += "allow_anonymous " + QByteArray(m_options.passwordFile.isEmpty() ? "true" : "false")
-            + '\n';
+        const bool anonymous = m_options.passwordFile.isEmpty();
+        conf += QByteArray("allow_anonymous ") + (anonymous ? "true\n" : "false\n");
         if (!m_options.passwordFile.isEmpty())
             conf += "password_file " + QFile::encodeName(m_options.passwordFile) + '\n';
         if (!m_options.aclFile.isEmpty())
