@@ -4,9 +4,11 @@
 
 # iproute2: `make stress` plays a vanished controller by taking a private loopback down.
 # qt6-base-private-dev: the accessibility test switches Qt's accessibility on offscreen.
+# libmosquitto-dev: the plant's broker; mosquitto, its clients and openssl: the broker tests
+# run a real broker with certificates made for them.
 PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-base-private-dev libgl-dev \
             fonts-dejavu-core xvfb xauth xdotool clang-14 libclang-rt-14-dev clang-format \
-            dpkg-dev file iproute2
+            dpkg-dev file iproute2 libmosquitto-dev mosquitto mosquitto-clients openssl
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 

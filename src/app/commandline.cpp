@@ -9,6 +9,7 @@ namespace {
 const QString ListenOption = QStringLiteral("listen");
 const QString AllowOption = QStringLiteral("allow");
 const QString LogFileOption = QStringLiteral("log-file");
+const QString BrokerOption = QStringLiteral("broker");
 } // namespace
 
 CommandLine::CommandLine()
@@ -32,6 +33,10 @@ CommandLine::CommandLine()
     m_parser.addOption({LogFileOption,
                         QStringLiteral("Keep the history in this file instead of the default."),
                         QStringLiteral("PATH")});
+    m_parser.addOption({BrokerOption,
+                        QStringLiteral("Publish the panel's state to this MQTT broker, over the "
+                                       "Url of the settings' [Broker] section."),
+                        QStringLiteral("mqtt[s]://HOST[:PORT]")});
 }
 
 CommandLine::Outcome CommandLine::parse(const QStringList &arguments)
@@ -100,4 +105,14 @@ bool CommandLine::hasLogFile() const
 QString CommandLine::logFile() const
 {
     return m_parser.value(LogFileOption);
+}
+
+bool CommandLine::hasBroker() const
+{
+    return m_parser.isSet(BrokerOption);
+}
+
+QString CommandLine::broker() const
+{
+    return m_parser.value(BrokerOption);
 }

@@ -27,6 +27,8 @@ public:
     QStringList allow() const;
     bool hasLogFile() const;
     QString logFile() const;
+    bool hasBroker() const;
+    QString broker() const;
 
 private:
     QCommandLineParser m_parser;

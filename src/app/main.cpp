@@ -15,6 +15,9 @@
 #include "korvanversion.h"
 #include "panelsettings.h"
 #include "pictures.h"
+#ifdef KORVAN_BROKER
+#    include "plantpublisher.h"
+#endif
 #include "singleinstance.h"
 #include "stopsignals.h"
 
@@ -32,9 +35,12 @@ QString describe(const PanelSettings &settings, const QString &historyPath)
     QStringList allowed;
     for (const auto &[address, prefix] : settings.allowedPeers)
         allowed << address.toString() + QLatin1Char('/') + QString::number(prefix);
+    const QString broker = settings.broker
+        ? settings.broker->url() + QStringLiteral(" under ") + settings.broker->topic
+        : QStringLiteral("none");
     return QStringLiteral("listens on %1 port %2 once supervision starts, allowed: %3, dead peer "
                           "after %4 s idle or %5 s unacknowledged, history in %6, settings "
-                          "files %7 and %8")
+                          "files %7 and %8, broker %9")
         .arg(settings.listenAddress == QHostAddress(QHostAddress::Any)
                  ? QStringLiteral("every address")
                  : settings.listenAddress.toString())
@@ -42,7 +48,7 @@ QString describe(const PanelSettings &settings, const QString &historyPath)
         .arg(allowed.isEmpty() ? QStringLiteral("anyone") : allowed.join(QStringLiteral(", ")))
         .arg(settings.idleSeconds)
         .arg(settings.unacknowledgedSeconds)
-        .arg(historyPath, PanelSettings::systemFile(), PanelSettings::userFile());
+        .arg(historyPath, PanelSettings::systemFile(), PanelSettings::userFile(), broker);
 }
 
 // A second start on a desktop also says so in a box; without a screen to show it on,
@@ -132,6 +138,18 @@ int main(int argc, char *argv[])
 
     QPointer<Form1> form = new Form1;
     settings->applyTo(*form->controls().Winsock1);
+#ifdef KORVAN_BROKER
+    // Connects at once, not when supervision starts, and stays for the whole run.
+    std::unique_ptr<PlantPublisher> publisher;
+    if (settings->broker)
+        publisher = std::make_unique<PlantPublisher>(*settings->broker, *form);
+    const auto endPublishing = [&publisher] {
+        publisher.reset();
+    };
+#else
+    const auto endPublishing = [] {
+    };
+#endif
     QObject::connect(&instance, &SingleInstance::showRequested, form, [form] {
         qCInfo(lcApp, "a second start refused; this panel's window comes to the front");
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
@@ -168,6 +186,7 @@ int main(int argc, char *argv[])
             return;
         QApplication::closeAllWindows();
         delete form;
+        endPublishing();
         writeEnd();
         history.flush();
     });
@@ -176,6 +195,7 @@ int main(int argc, char *argv[])
            qUtf8Printable(describe(*settings, history.path())));
     form->show();
     const int status = QApplication::exec();
+    endPublishing();
     writeEnd();
     return status;
 }

@@ -1,6 +1,9 @@
 #include "panelsettings.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
@@ -51,6 +54,7 @@ public:
 
     bool readFile(const QString &path)
     {
+        m_path = path;
         IniFile file;
         switch (file.read(path)) {
         case IniFile::Outcome::Missing:
@@ -84,8 +88,50 @@ public:
             }
             m_settings.allowedPeers = subnets;
         }
+        if (commandLine.hasBroker()
+            && !setBrokerUrl(commandLine.broker(), option("broker", commandLine.broker())))
+            return false;
         return !commandLine.hasLogFile()
             || setLogFile(commandLine.logFile(), option("log-file", commandLine.logFile()));
+    }
+
+    // What can only be judged once every source is read: the keys that go together.
+    bool finishBroker()
+    {
+        if (!m_broker)
+            return true;
+        m_inCommandLine = false;
+        BrokerSettings &b = *m_broker;
+#ifndef KORVAN_BROKER
+        return fail(m_brokerFile
+                    + QStringLiteral(": [Broker]: this build of the panel cannot publish to a "
+                                     "broker."));
+#endif
+        if (b.host.isEmpty())
+            return fail(m_brokerFile
+                        + QStringLiteral(": the [Broker] section has no Url key; add "
+                                         "Url=mqtt://HOST or start with --broker."));
+        if (!b.tls) {
+            for (const char *key : {"CaFile", "CertFile", "KeyFile"}) {
+                if (m_brokerWhere.contains(QLatin1String(key)))
+                    return fail(m_brokerWhere.value(QLatin1String(key))
+                                + QStringLiteral(": only for an mqtts:// Url, and the Url is "
+                                                 "mqtt://."));
+            }
+        }
+        if (b.certFile.isEmpty() != b.keyFile.isEmpty())
+            return fail(m_brokerWhere.value(b.certFile.isEmpty() ? QStringLiteral("KeyFile")
+                                                                 : QStringLiteral("CertFile"))
+                        + QStringLiteral(": CertFile and KeyFile go together."));
+        if (!b.password.isEmpty() && b.username.isEmpty())
+            return fail(m_brokerWhere.value(QStringLiteral("PasswordFile"))
+                        + QStringLiteral(": a password without a Username."));
+        if (b.topic.isEmpty())
+            b.topic = BrokerSettings::defaultTopic();
+        if (b.clientId.isEmpty())
+            b.clientId = BrokerSettings::defaultClientId();
+        m_settings.broker = b;
+        return true;
     }
 
 private:
@@ -113,7 +159,134 @@ private:
             return setSeconds(&m_settings.unacknowledgedSeconds, entry.value, where);
         if (is(entry, QLatin1StringView("History"), QLatin1StringView("File")))
             return setLogFile(entry.value, where);
+        if (entry.section.compare(QLatin1StringView("Broker"), Qt::CaseInsensitive) == 0)
+            return readBroker(entry, where);
         return fail(where + QStringLiteral(": unknown key."));
+    }
+
+    BrokerSettings &broker()
+    {
+        if (!m_broker) {
+            m_broker.emplace();
+            m_brokerFile = m_inCommandLine ? QStringLiteral("the command line")
+                                           : QDir::toNativeSeparators(m_path);
+        }
+        return *m_broker;
+    }
+
+    bool readBroker(const IniFile::Entry &entry, const QString &where)
+    {
+        BrokerSettings &b = broker();
+        const auto key = [&entry](const char *name) {
+            return entry.key.compare(QLatin1StringView(name), Qt::CaseInsensitive) == 0;
+        };
+        for (const char *name : {"Url", "Topic", "ClientId", "Username", "PasswordFile", "CaFile",
+                                 "CertFile", "KeyFile", "KeepAlive"}) {
+            if (key(name))
+                m_brokerWhere.insert(QLatin1String(name), where);
+        }
+        if (key("Url"))
+            return setBrokerUrl(entry.value, where);
+        if (key("Topic"))
+            return setName(&b.topic, entry.value, where, true);
+        if (key("ClientId"))
+            return setName(&b.clientId, entry.value, where, false);
+        if (key("Username"))
+            return setName(&b.username, entry.value, where, false);
+        if (key("PasswordFile"))
+            return setPassword(entry.value, where);
+        if (key("CaFile"))
+            return setReadableFile(&b.caFile, entry.value, where);
+        if (key("CertFile"))
+            return setReadableFile(&b.certFile, entry.value, where);
+        if (key("KeyFile"))
+            return setReadableFile(&b.keyFile, entry.value, where);
+        if (key("KeepAlive")) {
+            bool ok = false;
+            const int seconds = entry.value.toInt(&ok);
+            if (!ok || seconds < BrokerSettings::MinKeepAlive
+                || seconds > BrokerSettings::MaxKeepAlive)
+                return fail(where
+                            + QStringLiteral(": not a whole number of seconds from %1 to %2.")
+                                  .arg(BrokerSettings::MinKeepAlive)
+                                  .arg(BrokerSettings::MaxKeepAlive));
+            b.keepAliveSeconds = seconds;
+            return true;
+        }
+        return fail(where + QStringLiteral(": unknown key."));
+    }
+
+    bool setBrokerUrl(const QString &value, const QString &where)
+    {
+        QString why;
+        const auto url = BrokerSettings::parseUrl(value, &why);
+        if (!url)
+            return fail(where + QStringLiteral(": ") + why);
+        BrokerSettings &b = broker();
+        b.host = url->host;
+        b.port = url->port;
+        b.tls = url->tls;
+        return true;
+    }
+
+    // A topic level may not hold MQTT's wildcards; no name may hold a control character.
+    bool setName(QString *target, const QString &value, const QString &where, bool topic)
+    {
+        if (value.isEmpty())
+            return fail(where + QStringLiteral(": empty."));
+        if (std::any_of(value.cbegin(), value.cend(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; }))
+            return fail(where + QStringLiteral(": a control character in it."));
+        if (topic
+            && (value.contains(u'+') || value.contains(u'#') || value.startsWith(u'/')
+                || value.endsWith(u'/') || value.startsWith(u'$')))
+            return fail(where
+                        + QStringLiteral(": not a base topic: no + or #, no / at either end, "
+                                         "no $ first."));
+        *target = value;
+        return true;
+    }
+
+    bool setReadableFile(QString *target, const QString &path, const QString &where)
+    {
+        const QFileInfo info(path);
+        if (!info.exists())
+            return fail(where + QStringLiteral(": no such file."));
+        if (!info.isFile())
+            return fail(where + QStringLiteral(": not a regular file."));
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(where
+                        + QStringLiteral(": cannot be read (%1).")
+                              .arg(LogText::singleLine(file.errorString())));
+        *target = path;
+        return true;
+    }
+
+    // The password is the file's first line: never in a settings file or on a command line,
+    // and never in a file that others may read.
+    bool setPassword(const QString &path, const QString &where)
+    {
+        if (!setReadableFile(&m_passwordFile, path, where))
+            return false;
+#ifndef Q_OS_WIN
+        const auto others
+            = QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther;
+        if (QFileInfo(path).permissions() & others)
+            return fail(where
+                        + QStringLiteral(": others may read or change it; only its owner may "
+                                         "(chmod 600)."));
+#endif
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(where + QStringLiteral(": cannot be read."));
+        QByteArray line = file.readLine(4096);
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            return fail(where + QStringLiteral(": its first line, the password, is empty."));
+        broker().password = QString::fromUtf8(line);
+        return true;
     }
 
     bool fail(const QString &message)
@@ -186,6 +359,12 @@ private:
     PanelSettings &m_settings;
     PanelSettings::Fault *m_fault;
     bool m_inCommandLine = false;
+    QString m_path;
+    std::optional<BrokerSettings> m_broker;
+    // Where the [Broker] section was first seen, and where each of its keys was set.
+    QString m_brokerFile;
+    QHash<QString, QString> m_brokerWhere;
+    QString m_passwordFile;
 };
 
 } // namespace
@@ -219,7 +398,7 @@ std::optional<PanelSettings> PanelSettings::load(const QString &systemPath, cons
     PanelSettings settings;
     Reader reader(settings, fault);
     if (!reader.readFile(systemPath) || !reader.readFile(userPath)
-        || !reader.readCommandLine(commandLine))
+        || !reader.readCommandLine(commandLine) || !reader.finishBroker())
         return std::nullopt;
     return settings;
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <utility>
 
+#include "brokersettings.h"
+
 class CommandLine;
 class SocketControl;
 
@@ -24,6 +26,8 @@ struct PanelSettings
     int unacknowledgedSeconds = 5;
     // Empty: the default place.
     QString logFile;
+    // Set by a [Broker] section or --broker; without either, nothing is published.
+    std::optional<BrokerSettings> broker;
 
     // The settings files' paths for this user and machine.
     static QString systemFile();

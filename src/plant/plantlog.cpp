@@ -1,0 +1,3 @@
+#include "plantlog.h"
+
+Q_LOGGING_CATEGORY(lcBroker, "korvan.broker")

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "brokersettings.h"
+#include "waituntil.h"
+
+// A private mosquitto for one test, started with a configuration written for it and
+// stopped by it. Plain clients reach it on a Unix socket in its own folder, so no port is
+// chosen at all; TLS needs TCP, which is bound on loopback and tried again on another
+// port when the one drawn is taken.
+class BrokerProcess
+{
+public:
+    struct Options
+    {
+        // A TLS listener on 127.0.0.1 with these files, when certFile is set.
+        QString caFile, certFile, keyFile;
+        bool requireCertificate = false;
+        // Hashed by mosquitto_passwd; with it, no anonymous client.
+        QString passwordFile;
+        QString aclFile;
+    };
+
+    BrokerProcess() { m_process.setProcessChannelMode(QProcess::MergedChannels); }
+    ~BrokerProcess() { kill(); }
+
+    QString socketPath() const { return m_folder.filePath(QStringLiteral("broker.sock")); }
+    quint16 tlsPort() const { return m_port; }
+    QString folder() const { return m_folder.path(); }
+
+    // Settings that reach this broker on its socket.
+    BrokerSettings settings(const QString &topic, int keepAlive = 30) const
+    {
+        BrokerSettings s;
+        s.host = socketPath();
+        s.port = 0;
+        s.topic = topic;
+        s.clientId = QStringLiteral("panel-") + topic.section(u'/', -1);
+        s.keepAliveSeconds = keepAlive;
+        return s;
+    }
+
+    bool start() { return start(Options()); }
+    bool start(const Options &options)
+    {
+        m_options = options;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            m_port = options.certFile.isEmpty()
+                ? 0
+                : quint16(QRandomGenerator::global()->bounded(20000, 60000));
+            if (launch())
+                return true;
+            if (!m_output.contains("Address already in use"))
+                return false;
+        }
+        return false;
+    }
+
+    // The same configuration again: without persistence it starts empty.
+    bool restart() { return launch(); }
+
+    void kill()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+
+    QByteArray output()
+    {
+        m_output += m_process.readAll();
+        return m_output;
+    }
+
+private:
+    bool launch()
+    {
+        kill();
+        QFile::remove(socketPath());
+        QByteArray conf = "persistence false\nuser root\nlog_dest stderr\n"
+                          "log_type error\nlog_type warning\nlog_type notice\n"
+                          "log_type information\nper_listener_settings false\n";
+        const bool anonymous = m_options.passwordFile.isEmpty();
+        conf += QByteArray("allow_anonymous ") + (anonymous ? "true\n" : "false\n");
+        if (!m_options.passwordFile.isEmpty())
+            conf += "password_file " + QFile::encodeName(m_options.passwordFile) + '\n';
+        if (!m_options.aclFile.isEmpty())
+            conf += "acl_file " + QFile::encodeName(m_options.aclFile) + '\n';
+        conf += "listener 0 " + QFile::encodeName(socketPath()) + '\n';
+        if (m_port != 0) {
+            conf += "listener " + QByteArray::number(m_port) + " 127.0.0.1\n";
+            conf += "cafile " + QFile::encodeName(m_options.caFile) + '\n';
+            conf += "certfile " + QFile::encodeName(m_options.certFile) + '\n';
+            conf += "keyfile " + QFile::encodeName(m_options.keyFile) + '\n';
+            if (m_options.requireCertificate)
+                conf += "require_certificate true\n";
+        }
+        QFile file(m_folder.filePath(QStringLiteral("mosquitto.conf")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(conf) != conf.size())
+            return false;
+        file.close();
+        m_output.clear();
+        m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), file.fileName()});
+        const bool running = waitUntil(
+            [&] {
+                return output().contains(" running") || m_process.state() == QProcess::NotRunning;
+            },
+            20000);
+        if (!running || m_process.state() == QProcess::NotRunning) {
+            m_process.waitForFinished(5000);
+            output();
+            qInfo("mosquitto did not start: %s", m_output.constData());
+            return false;
+        }
+        return true;
+    }
+
+    QTemporaryDir m_folder;
+    QProcess m_process;
+    Options m_options;
+    quint16 m_port = 0;
+    QByteArray m_output;
+};
