@@ -6,6 +6,7 @@
 
 #include "errorreporter.h"
 #include "historyburst.h"
+#include "inboundtext.h"
 #include "outputframe.h"
 #include "panelstate.h"
 #include "socketcontrol.h"
@@ -39,8 +40,8 @@ public:
         // S<s><n> and O<s><n> at [s - 1][n - 1]; I<k> and its number label at [k - 1].
         std::array<std::array<QPushButton *, Output::PerSection>, Output::Sections> S {};
         std::array<std::array<ShapeControl *, Output::PerSection>, Output::Sections> O {};
-        std::array<ShapeControl *, 8> I {};
-        std::array<QLabel *, 8> InputNumbers {};
+        std::array<ShapeControl *, Inbound::InputCount> I {};
+        std::array<QLabel *, Inbound::InputCount> InputNumbers {};
         QTimer *Timer1 = nullptr, *Timer2 = nullptr;
         SocketControl *Winsock1 = nullptr;
     };
