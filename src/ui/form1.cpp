@@ -309,6 +309,7 @@ void Form1::Form_Load()
     ui.IP->setText(ui.Winsock1->LocalIP());
     ui.Host->setText(ui.Winsock1->LocalHostName());
     m.ListenPort = ui.Winsock1->LocalPort();
+    // Read back from the labels just set, as designed: a caption shows what its label holds.
     ui.IP->setText(QStringLiteral("IP: ") + ui.IP->text());
     ui.Host->setText(QStringLiteral("Host: ") + ui.Host->text());
     ui.Port1->setText(QStringLiteral("Port: ") + QString::number(*m.ListenPort));
@@ -347,10 +348,10 @@ void Form1::buildFrame()
     ui.Label1->setText(m.CheckDigitValue);
 }
 
-void Form1::S_Click(int index)
+void Form1::S_Click(int designId)
 {
     ShapeControl *output
-        = ui.O[size_t(Output::sectionOf(index) - 1)][size_t(Output::numberOf(index) - 1)];
+        = ui.O[size_t(Output::sectionOf(designId) - 1)][size_t(Output::numberOf(designId) - 1)];
     if (const auto toggle = toggledOutput(output->shape())) {
         output->setShape(toggle->shape);
         output->setBackColor(toggle->backColor);
@@ -405,6 +406,8 @@ void Form1::Timer1_Timer()
             || s == SocketControl::sckError;
     };
     qint16 S = socket.State();
+    // Read again before each step though nothing in one thread can change it meanwhile:
+    // each step stands on its own, so moving or dropping one never acts on a stale value.
     if (S == SocketControl::sckClosed) {
         S = socket.State();
         if (closable(S))
