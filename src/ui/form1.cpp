@@ -165,6 +165,15 @@ void Form1::buildControls()
     ui.Text1->setFocusPolicy(Qt::ClickFocus);
     Look::setTextColour(ui.Text1, Bgr::Blue);
 
+    buildOutputSections();
+    buildInputSection();
+    buildCommandColumn();
+    buildTimers();
+    chainTabOrder();
+}
+
+void Form1::buildOutputSections()
+{
     QGroupBox **sectionFrames[] = {&ui.Frame1, &ui.Frame3, &ui.Frame4};
     for (int s = 1; s <= Output::Sections; ++s) {
         const L::OutputSection &section = L::OutputSections[s - 1];
@@ -184,7 +193,10 @@ void Form1::buildControls()
                             L::OutputIndicatorDesignShape);
         }
     }
+}
 
+void Form1::buildInputSection()
+{
     ui.Frame5 = frame(this, L::InputFrame, QString::fromUtf8(L::InputCaption), L::InputFrameRect);
     for (int k = 1; k <= Inbound::InputCount; ++k) {
         ui.I[size_t(k - 1)] = indicator(ui.Frame5, designName('I', k),
@@ -200,7 +212,10 @@ void Form1::buildControls()
         Look::setTextColour(number, Bgr::Blue);
         ui.InputNumbers[size_t(k - 1)] = number;
     }
+}
 
+void Form1::buildCommandColumn()
+{
     ui.Frame2 = frame(this, "Frame2", QString(), L::Frame2);
     QWidget *column = ui.Frame2;
     ui.Command1
@@ -232,7 +247,10 @@ void Form1::buildControls()
     ui.Command20 = place(new QPushButton(QStringLiteral("Zakończ program"), column),
                          QStringLiteral("Command20"), L::Command20);
     ui.Command20->setAutoDefault(false);
+}
 
+void Form1::buildTimers()
+{
     ui.Timer1 = new QTimer(this);
     ui.Timer1->setObjectName(QStringLiteral("Timer1"));
     ui.Timer1->setInterval(L::Timer1Interval);
@@ -241,7 +259,10 @@ void Form1::buildControls()
     ui.Timer2->setInterval(L::Timer2Interval);
     // Enabled by design: the clock runs from the window's creation, whatever start-up does.
     ui.Timer2->start();
+}
 
+void Form1::chainTabOrder()
+{
     // Command2 (while enabled), Command1, Command10, S11 … S38, Command20.
     QWidget *previous = ui.Command2;
     auto chain = [&previous](QWidget *next) {

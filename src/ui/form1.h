@@ -71,6 +71,11 @@ protected:
 
 private:
     void buildControls();
+    void buildOutputSections();
+    void buildInputSection();
+    void buildCommandColumn();
+    void buildTimers();
+    void chainTabOrder();
     void connectHandlers();
     ErrorReporter::Advice adviceAfterFailure() const;
 
