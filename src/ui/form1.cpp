@@ -23,7 +23,6 @@
 #include "look.h"
 #include "panellog.h"
 #include "pictures.h"
-#include "sectionframe.h"
 #include "shapecontrol.h"
 
 namespace L = Form1Layout;
@@ -83,7 +82,10 @@ ShapeControl *indicator(QWidget *parent, const QString &name, Twips::Rect rect, 
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips::Rect rect)
 {
-    return place(new SectionFrame(caption, parent), QLatin1String(name), rect);
+    auto *f = place(new QGroupBox(caption, parent), QLatin1String(name), rect);
+    // Opaque: it covers the diagnostic labels that lie beneath it.
+    f->setAutoFillBackground(true);
+    return f;
 }
 
 // The designed clock boxes are narrower than some regional texts ("12:05:09 PM") and
