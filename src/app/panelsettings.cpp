@@ -79,7 +79,7 @@ public:
             return false;
         if (commandLine.hasAllow()) {
             // Each --allow adds one entry; together they replace the files' list.
-            QList<PanelSettings::Subnet> subnets;
+            QList<SocketControl::Subnet> subnets;
             for (const QString &entry : commandLine.allow()) {
                 const auto one = parseAllow({entry}, option("allow", entry));
                 if (!one)
@@ -305,10 +305,10 @@ private:
         return true;
     }
 
-    std::optional<QList<PanelSettings::Subnet>> parseAllow(const QStringList &entries,
+    std::optional<QList<SocketControl::Subnet>> parseAllow(const QStringList &entries,
                                                            const QString &where)
     {
-        QList<PanelSettings::Subnet> subnets;
+        QList<SocketControl::Subnet> subnets;
         for (const QString &entry : entries) {
             const auto subnet = SocketControl::parsePeer(entry);
             if (!subnet) {

@@ -5,23 +5,21 @@
 #include <QString>
 
 #include <optional>
-#include <utility>
+
+#include "socketcontrol.h"
 
 #include "brokersettings.h"
 
 class CommandLine;
-class SocketControl;
 
 // Who may connect and where the history goes: from the system-wide settings file, then the
 // user's file, then the command line, each winning over the one before it key by key.
 // Any fault refuses the whole configuration: the panel never listens half-configured.
 struct PanelSettings
 {
-    using Subnet = std::pair<QHostAddress, int>;
-
     QHostAddress listenAddress = QHostAddress::Any;
     // Empty: anyone may connect, as the panel always allowed.
-    QList<Subnet> allowedPeers;
+    QList<SocketControl::Subnet> allowedPeers;
     int idleSeconds = 10;
     int unacknowledgedSeconds = 5;
     // Empty: the default place.

@@ -84,30 +84,27 @@ SocketControl::Verdict SocketControl::classify(QAbstractSocket::SocketError erro
 
 std::optional<SocketControl::Subnet> SocketControl::parsePeer(const QString &text)
 {
-    const QStringList parts = text.trimmed().split(QLatin1Char('/'));
-    if (parts.size() > 2 || parts[0].isEmpty())
-        return std::nullopt;
-    // Only the full forms: no "10.1" shorthand, no scope, no host name.
-    const QString &literal = parts[0];
-    const bool v6 = literal.contains(QLatin1Char(':'));
-    if (!v6 && literal.count(QLatin1Char('.')) != 3)
-        return std::nullopt;
-    if (literal.contains(QLatin1Char('%')))
-        return std::nullopt;
-    QHostAddress address;
-    if (!address.setAddress(literal))
-        return std::nullopt;
-    const int fullPrefix = address.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
-    int prefix = fullPrefix;
-    if (parts.size() == 2) {
-        const QString &digits = parts[1];
-        bool ok = !digits.isEmpty() && digits.size() <= 3
+    const QString written = text.trimmed();
+    const qsizetype slash = written.indexOf(QLatin1Char('/'));
+    const QString literal = written.left(slash);
+    const QStringView digits = slash < 0 ? QStringView() : QStringView(written).mid(slash + 1);
+    // parseSubnet also takes "10.1", "/24", a scope, a netmask and a prefix "+8" or " 8";
+    // only the full forms are let through to it.
+    const bool fullAddress = literal.contains(QLatin1Char(':'))
+        ? !literal.contains(QLatin1Char('%'))
+        : literal.count(QLatin1Char('.')) == 3;
+    const bool plainPrefix = slash < 0
+        || (!digits.isEmpty() && digits.size() <= 3
             && std::all_of(digits.cbegin(), digits.cend(),
-                           [](QChar c) { return c >= u'0' && c <= u'9'; });
-        prefix = ok ? digits.toInt(&ok) : -1;
-        if (!ok || prefix > fullPrefix)
-            return std::nullopt;
-    }
+                           [](QChar c) { return c >= u'0' && c <= u'9'; }));
+    const QHostAddress address(literal);
+    if (!fullAddress || !plainPrefix || address.isNull())
+        return std::nullopt;
+    const int prefix = QHostAddress::parseSubnet(written).second;
+    if (prefix < 0)
+        return std::nullopt;
+    // The address as written, not the network parseSubnet masks it to: the start-up
+    // message echoes what the integrator wrote.
     return Subnet {address, prefix};
 }
 
@@ -387,7 +384,8 @@ void SocketControl::endConnection(Ending how, const QString &unacknowledged)
     // What Qt has buffered arrived before the end: it is delivered first.
     if (m_connection)
         keep(m_connection->readAll());
-    qCInfo(lcLink).noquote() << "connection ended:" << QLatin1String(endingText(how)) + unacknowledged;
+    qCInfo(lcLink).noquote() << "connection ended:"
+                             << QLatin1String(endingText(how)) + unacknowledged;
     queue([this, how] { Q_EMIT connectionEnded(how); });
 }
 

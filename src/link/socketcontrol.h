@@ -33,6 +33,7 @@ public:
         sckConnected = 7,
         sckError = 9,
     };
+    Q_ENUM(StateCode)
 
     // The control's error numbers; the socket layer's own faults keep their conventional
     // numbers so integrators can look them up.
@@ -47,6 +48,7 @@ public:
         InvalidOperation = 40020,
         UnexpectedError = 40028,
     };
+    Q_ENUM(ErrorNumber)
 
     // How a connection ended. Replaced: Close() on a connected socket, so this side ended it.
     enum class Ending { ClosedByPeer, Reset, TimedOut, Replaced };

@@ -62,7 +62,7 @@ QString singleLine(QStringView text)
     return out;
 }
 
-QString inputStates(const std::array<quint8, 8> &states)
+QString inputStates(const std::array<quint8, Inbound::InputCount> &states)
 {
     QString out;
     for (auto k = states.size(); k > 0; --k)

@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "inboundtext.h"
+
 // Text bound for the history file, one event per line. Whatever a controller sends must
 // not be able to break a line, forge one, or drive the terminal that shows it.
 namespace LogText {
@@ -18,8 +20,8 @@ QString escaped(QStringView text);
 // characters become "\xNN" or "\uNNNN" so that one message stays one line.
 QString singleLine(QStringView text);
 
-// The 8 input states as the controller writes them, input 8 first: "00000001".
-QString inputStates(const std::array<quint8, 8> &states);
+// The input states as the controller writes them, input 8 first: "00000001".
+QString inputStates(const std::array<quint8, Inbound::InputCount> &states);
 
 // A received text for one history line: escaped, and cut after a number of characters
 // with its full length noted, so that a flood of text cannot flood the history.

@@ -5,6 +5,8 @@
 #include <array>
 #include <optional>
 
+#include "inboundtext.h"
+
 // The values the handlers share for the whole run. The output states are not here:
 // they live in the output indicators themselves.
 struct PanelState
@@ -12,7 +14,7 @@ struct PanelState
     QString ReceivedText;
     QString InputChar;
     // InputState[k - 1] is input k's last state; states 0..9 are stored.
-    std::array<quint8, 8> InputState {};
+    std::array<quint8, Inbound::InputCount> InputState {};
     // No value until start-up reads the socket's local port.
     std::optional<qint32> ListenPort;
     QString FrameText;

@@ -23,7 +23,6 @@
 #include "look.h"
 #include "panellog.h"
 #include "pictures.h"
-#include "sectionframe.h"
 #include "shapecontrol.h"
 
 namespace L = Form1Layout;
@@ -83,7 +82,10 @@ ShapeControl *indicator(QWidget *parent, const QString &name, Twips::Rect rect, 
 
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips::Rect rect)
 {
-    return place(new SectionFrame(caption, parent), QLatin1String(name), rect);
+    auto *f = place(new QGroupBox(caption, parent), QLatin1String(name), rect);
+    // Opaque: it covers the diagnostic labels that lie beneath it.
+    f->setAutoFillBackground(true);
+    return f;
 }
 
 // The designed clock boxes are narrower than some regional texts ("12:05:09 PM") and
@@ -165,6 +167,15 @@ void Form1::buildControls()
     ui.Text1->setFocusPolicy(Qt::ClickFocus);
     Look::setTextColour(ui.Text1, Bgr::Blue);
 
+    buildOutputSections();
+    buildInputSection();
+    buildCommandColumn();
+    buildTimers();
+    chainTabOrder();
+}
+
+void Form1::buildOutputSections()
+{
     QGroupBox **sectionFrames[] = {&ui.Frame1, &ui.Frame3, &ui.Frame4};
     for (int s = 1; s <= Output::Sections; ++s) {
         const L::OutputSection &section = L::OutputSections[s - 1];
@@ -184,7 +195,10 @@ void Form1::buildControls()
                             L::OutputIndicatorDesignShape);
         }
     }
+}
 
+void Form1::buildInputSection()
+{
     ui.Frame5 = frame(this, L::InputFrame, QString::fromUtf8(L::InputCaption), L::InputFrameRect);
     for (int k = 1; k <= Inbound::InputCount; ++k) {
         ui.I[size_t(k - 1)] = indicator(ui.Frame5, designName('I', k),
@@ -200,7 +214,10 @@ void Form1::buildControls()
         Look::setTextColour(number, Bgr::Blue);
         ui.InputNumbers[size_t(k - 1)] = number;
     }
+}
 
+void Form1::buildCommandColumn()
+{
     ui.Frame2 = frame(this, "Frame2", QString(), L::Frame2);
     QWidget *column = ui.Frame2;
     ui.Command1
@@ -232,7 +249,10 @@ void Form1::buildControls()
     ui.Command20 = place(new QPushButton(QStringLiteral("Zakończ program"), column),
                          QStringLiteral("Command20"), L::Command20);
     ui.Command20->setAutoDefault(false);
+}
 
+void Form1::buildTimers()
+{
     ui.Timer1 = new QTimer(this);
     ui.Timer1->setObjectName(QStringLiteral("Timer1"));
     ui.Timer1->setInterval(L::Timer1Interval);
@@ -241,7 +261,10 @@ void Form1::buildControls()
     ui.Timer2->setInterval(L::Timer2Interval);
     // Enabled by design: the clock runs from the window's creation, whatever start-up does.
     ui.Timer2->start();
+}
 
+void Form1::chainTabOrder()
+{
     // Command2 (while enabled), Command1, Command10, S11 … S38, Command20.
     QWidget *previous = ui.Command2;
     auto chain = [&previous](QWidget *next) {
@@ -309,6 +332,7 @@ void Form1::Form_Load()
     ui.IP->setText(ui.Winsock1->LocalIP());
     ui.Host->setText(ui.Winsock1->LocalHostName());
     m.ListenPort = ui.Winsock1->LocalPort();
+    // Read back from the labels just set, as designed: a caption shows what its label holds.
     ui.IP->setText(QStringLiteral("IP: ") + ui.IP->text());
     ui.Host->setText(QStringLiteral("Host: ") + ui.Host->text());
     ui.Port1->setText(QStringLiteral("Port: ") + QString::number(*m.ListenPort));
@@ -347,10 +371,10 @@ void Form1::buildFrame()
     ui.Label1->setText(m.CheckDigitValue);
 }
 
-void Form1::S_Click(int index)
+void Form1::S_Click(int designId)
 {
     ShapeControl *output
-        = ui.O[size_t(Output::sectionOf(index) - 1)][size_t(Output::numberOf(index) - 1)];
+        = ui.O[size_t(Output::sectionOf(designId) - 1)][size_t(Output::numberOf(designId) - 1)];
     if (const auto toggle = toggledOutput(output->shape())) {
         output->setShape(toggle->shape);
         output->setBackColor(toggle->backColor);
@@ -405,6 +429,8 @@ void Form1::Timer1_Timer()
             || s == SocketControl::sckError;
     };
     qint16 S = socket.State();
+    // Read again before each step though nothing in one thread can change it meanwhile:
+    // each step stands on its own, so moving or dropping one never acts on a stale value.
     if (S == SocketControl::sckClosed) {
         S = socket.State();
         if (closable(S))

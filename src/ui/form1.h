@@ -6,6 +6,7 @@
 
 #include "errorreporter.h"
 #include "historyburst.h"
+#include "inboundtext.h"
 #include "outputframe.h"
 #include "panelstate.h"
 #include "socketcontrol.h"
@@ -27,20 +28,30 @@ class Form1 : public QWidget
 public:
     struct Controls
     {
+        // The banner across the top.
         QLineEdit *Text1 = nullptr;
+        // The three output sections, top to bottom (Frame1, Frame3, Frame4), the command
+        // column on the right (Frame2) and the input section (Frame5).
         QGroupBox *Frame1 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr, *Frame4 = nullptr,
                   *Frame5 = nullptr;
+        // Start supervision, stop it, the About window; Command20 ends the program.
         QToolButton *Command1 = nullptr, *Command2 = nullptr, *Command10 = nullptr;
         QPushButton *Command20 = nullptr;
+        // The heartbeat bar under the start button and the link bar under the stop button.
         ShapeControl *Shape1 = nullptr, *Shape2 = nullptr;
+        // This computer's name; its address, then the controller's; the listening port.
         QLabel *Host = nullptr, *IP = nullptr, *Port1 = nullptr;
+        // Beneath the frames: the check digit, the last frame sent, the last text received
+        // or request number.
         QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr;
+        // The clock's time and date.
         QLabel *Label12 = nullptr, *Label13 = nullptr;
         // S<s><n> and O<s><n> at [s - 1][n - 1]; I<k> and its number label at [k - 1].
         std::array<std::array<QPushButton *, Output::PerSection>, Output::Sections> S {};
         std::array<std::array<ShapeControl *, Output::PerSection>, Output::Sections> O {};
-        std::array<ShapeControl *, 8> I {};
-        std::array<QLabel *, 8> InputNumbers {};
+        std::array<ShapeControl *, Inbound::InputCount> I {};
+        std::array<QLabel *, Inbound::InputCount> InputNumbers {};
+        // The link watchdog's tick and the clock's.
         QTimer *Timer1 = nullptr, *Timer2 = nullptr;
         SocketControl *Winsock1 = nullptr;
     };
@@ -60,13 +71,18 @@ protected:
 
 private:
     void buildControls();
+    void buildOutputSections();
+    void buildInputSection();
+    void buildCommandColumn();
+    void buildTimers();
+    void chainTabOrder();
     void connectHandlers();
     ErrorReporter::Advice adviceAfterFailure() const;
 
     void Form_Load();
     void Command1_Click();
     void Command2_Click();
-    void S_Click(int index);
+    void S_Click(int designId);
     void Timer1_Timer();
     void Timer2_Timer();
     void Winsock1_ConnectionRequest(qint32 requestID);

@@ -24,20 +24,27 @@ enum class Style { Title, Line, Notice };
 // Inside Frame1, top to bottom, in twips from the frame's outer corner.
 struct LabelDesign
 {
+    QLabel *Form2::Controls::*field;
     const char *name;
     Twips::Rect rect;
     Style style;
     const char *caption;
 };
+using C = Form2::Controls;
 constexpr LabelDesign Labels[] = {
-    {"Label1", {120, 240, 4695, 975}, Style::Title, "Korvan"},
+    {&C::Label1, "Label1", {120, 240, 4695, 975}, Style::Title, "Korvan"},
     // The author lines start at different places, set so that lines of these lengths stand
     // centred one under the other.
-    {"Label2", {1080, 1320, 3375, 255}, Style::Line, "Autor: zespół projektu Korvan"},
-    {"Label3", {1320, 1680, 2295, 255}, Style::Line, "Telefon: w dokumentacji"},
-    {"Label4", {960, 2040, 3375, 255}, Style::Line, "E-mail: w dokumentacji instalacji"},
-    {"Label6", {1080, 2400, 3375, 255}, Style::Line, "WWW: w dokumentacji panelu"},
-    {"Label5",
+    {&C::Label2, "Label2", {1080, 1320, 3375, 255}, Style::Line, "Autor: zespół projektu Korvan"},
+    {&C::Label3, "Label3", {1320, 1680, 2295, 255}, Style::Line, "Telefon: w dokumentacji"},
+    {&C::Label4,
+     "Label4",
+     {960, 2040, 3375, 255},
+     Style::Line,
+     "E-mail: w dokumentacji instalacji"},
+    {&C::Label6, "Label6", {1080, 2400, 3375, 255}, Style::Line, "WWW: w dokumentacji panelu"},
+    {&C::Label5,
+     "Label5",
      {600, 3000, 3495, 615},
      Style::Notice,
      "Do obsługi sterownika przez przeszkolonego operatora, zgodnie z dokumentacją "
@@ -91,9 +98,7 @@ void Form2::load()
     ui.Frame1->setObjectName(QStringLiteral("Frame1"));
     ui.Frame1->setGeometry(Twips::toPixels(Frame1));
 
-    QLabel **targets[] = {&ui.Label1, &ui.Label2, &ui.Label3, &ui.Label4, &ui.Label6, &ui.Label5};
-    for (size_t i = 0; i < std::size(Labels); ++i) {
-        const LabelDesign &design = Labels[i];
+    for (const LabelDesign &design : Labels) {
         auto *label = new QLabel(QString::fromUtf8(design.caption), ui.Frame1);
         label->setObjectName(QLatin1String(design.name));
         label->setGeometry(Twips::toPixels(design.rect));
@@ -113,7 +118,7 @@ void Form2::load()
             Look::setTextColour(label, Bgr::Red);
             break;
         }
-        *targets[i] = label;
+        ui.*design.field = label;
     }
 
     ui.Command1 = new QPushButton(QStringLiteral("Zamknij"), ui.Frame1);

@@ -12,7 +12,7 @@ class ShapeControl : public QWidget
 {
     Q_OBJECT
     Q_PROPERTY(qint16 Shape READ shape WRITE setShape)
-    Q_PROPERTY(quint32 BackColor READ backColor WRITE setBackColor)
+    Q_PROPERTY(quint32 BackColor READ backColor WRITE setBackColor NOTIFY backColorChanged)
     // The bars' second colour: stored as designed, never shown.
     Q_PROPERTY(quint32 FillColor MEMBER m_fillColor)
 

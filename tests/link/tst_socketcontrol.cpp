@@ -79,6 +79,10 @@ class SocketControlTest : public QObject
 {
     Q_OBJECT
 
+public:
+    enum class Call { Listen, Accept, SendData };
+    Q_ENUM(Call)
+
 private Q_SLOTS:
     // Qt warns where the socket layer misuses it (notifiers, deleted objects, proxies), and
     // a socket that used the application's proxy, which nothing serves, would fail.
@@ -88,9 +92,9 @@ private Q_SLOTS:
         QNetworkProxy::setApplicationProxy({QNetworkProxy::Socks5Proxy, u"127.0.0.1"_qs, 1});
     }
 
-    void fullCycle()
+    // A port another program holds: a refusal naming the port, then it works once freed.
+    void portInUse()
     {
-        // A port another program holds: a refusal naming the port, then it works once freed.
         Panel holder;
         holder.Listen();
         Panel panel(holder.port());
@@ -98,18 +102,57 @@ private Q_SLOTS:
         QCOMPARE(fails([&] { panel.Listen(); }, &told), int(SocketControl::AddressInUse));
         QVERIFY2(told.contains(QString::number(panel.port())), qPrintable(told));
         holder.Close();
-        // Wrong states fail, and the state is checked before the request number.
-        QCOMPARE(fails([&] { panel.SendData(Frame); }), int(SocketControl::WrongState));
-        QCOMPARE(fails([&] { panel.Accept(12345); }), int(SocketControl::InvalidArgument));
+        panel.Listen();
+        QCOMPARE(panel.State(), SocketControl::sckListening);
+    }
+
+    // An operation the state does not allow fails and leaves the state as it was; the state
+    // is checked before the request number.
+    void wrongState_data()
+    {
+        QTest::addColumn<SocketControl::StateCode>("state");
+        QTest::addColumn<Call>("call");
+        QTest::addColumn<SocketControl::ErrorNumber>("number");
+        using enum SocketControl::StateCode;
+        using enum SocketControl::ErrorNumber;
+        QTest::newRow("closed: send") << sckClosed << Call::SendData << WrongState;
+        QTest::newRow("closed: accept no request") << sckClosed << Call::Accept << InvalidArgument;
+        QTest::newRow("listening: listen") << sckListening << Call::Listen << InvalidOperation;
+        QTest::newRow("listening: accept") << sckListening << Call::Accept << InvalidOperation;
+        QTest::newRow("connected: listen") << sckConnected << Call::Listen << InvalidOperation;
+        QTest::newRow("connected: accept") << sckConnected << Call::Accept << InvalidOperation;
+    }
+    void wrongState()
+    {
+        QFETCH(SocketControl::StateCode, state);
+        QFETCH(Call, call);
+        QFETCH(SocketControl::ErrorNumber, number);
+        Panel panel;
+        ControllerPeer peer;
+        if (state != SocketControl::sckClosed)
+            panel.Listen();
+        if (state == SocketControl::sckConnected)
+            QVERIFY(panel.serves(peer));
+        const auto failed = SocketControl::ErrorNumber(fails([&] {
+            if (call == Call::Listen)
+                panel.Listen();
+            else if (call == Call::Accept)
+                panel.Accept(12345);
+            else
+                panel.SendData(Frame);
+        }));
+        QCOMPARE(failed, number);
+        QCOMPARE(panel.State(), state);
+    }
+
+    // Frames leave at once (no Nagle delay); a vanished peer is probed after 4 s idle every
+    // 2 s, and unacknowledged data is given up after 5 s.
+    void connectionOptions()
+    {
+        Panel panel;
         panel.Listen();
         ControllerPeer peer;
-        for (bool connected : {false, true}) {
-            QCOMPARE(fails([&] { panel.Listen(); }), int(SocketControl::InvalidOperation));
-            QCOMPARE(fails([&] { panel.Accept(12345); }), int(SocketControl::InvalidOperation));
-            QVERIFY(connected || panel.serves(peer));
-        }
-        // Frames leave at once (no Nagle delay); a vanished peer is probed after 4 s idle
-        // every 2 s, and unacknowledged data is given up after 5 s.
+        QVERIFY(panel.serves(peer));
         auto *connection = panel.findChild<QTcpSocket *>();
         QVERIFY(connection);
         QCOMPARE(connection->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
@@ -123,7 +166,16 @@ private Q_SLOTS:
         QCOMPARE(
             (QList<int> {k.enabled, k.idleSeconds, k.intervalSeconds, k.count, k.userTimeoutMs}),
             (QList<int> {1, 4, 2, 3, UnacknowledgedMs}));
-        // The kernel already holds the reset: a frame sent now is lost and must say so.
+    }
+
+    // The kernel already holds the reset: a frame sent now is lost and must say so, and the
+    // control stays in its error state until closed.
+    void sendAfterReset()
+    {
+        Panel panel;
+        panel.Listen();
+        ControllerPeer peer;
+        QVERIFY(panel.serves(peer));
         panel.SendData(Frame); // left unread at the peer, so closing it resets
         peer.abort();
         QCOMPARE(fails([&] { panel.SendData(Frame); }), int(SocketControl::ConnectionReset));

@@ -14,7 +14,6 @@ namespace {
 constexpr qint16 Closed = SocketControl::sckClosed, Listening = SocketControl::sckListening;
 constexpr qint16 Connected = SocketControl::sckConnected, Failed = SocketControl::sckError;
 enum class End { PeerCloses, Reset, NewerRequest, StopPressed };
-constexpr qint16 FailedThenRequest = -Failed; // state 9, then a connection request arrives
 
 // The panel, supervising from the start, with a record of its ticks and reports.
 struct Window : ConnectedPanel
@@ -71,6 +70,17 @@ class TestSupervision : public QObject
 {
     Q_OBJECT
 
+public:
+    // Where the ticks start: a socket state, or the error state with a request then arriving.
+    enum class Start : qint16 {
+        Closed = ::Closed,
+        Listening = ::Listening,
+        Connected = ::Connected,
+        Failed = ::Failed,
+        FailedThenRequest = -1,
+    };
+    Q_ENUM(Start)
+
 private Q_SLOTS:
     // Qt's complaints about sockets, notifiers or objects mean the link misuses them.
     void init()
@@ -121,13 +131,14 @@ private Q_SLOTS:
 
     void ticks_data()
     {
-        QTest::addColumn<qint16>("from");
+        QTest::addColumn<Start>("from");
         QTest::addColumn<QByteArray>("found"); // the state codes found by the next four ticks
-        QTest::newRow("first ticks") << Closed << QByteArray("0222");
-        QTest::newRow("listening") << Listening << QByteArray("2222");
-        QTest::newRow("connected") << Connected << QByteArray("7777");
-        QTest::newRow("error") << Failed << QByteArray("9022");
-        QTest::newRow("request in the error state") << FailedThenRequest << QByteArray("0222");
+        QTest::newRow("first ticks") << Start::Closed << QByteArray("0222");
+        QTest::newRow("listening") << Start::Listening << QByteArray("2222");
+        QTest::newRow("connected") << Start::Connected << QByteArray("7777");
+        QTest::newRow("error") << Start::Failed << QByteArray("9022");
+        QTest::newRow("request in the error state")
+            << Start::FailedThenRequest << QByteArray("0222");
     }
 
     // The first tick closes the closed socket once more and listens. A listener or a
@@ -136,31 +147,32 @@ private Q_SLOTS:
     // accept fails silently.
     void ticks()
     {
-        QFETCH(qint16, from);
+        QFETCH(Start, from);
         QFETCH(QByteArray, found);
         Window w;
         QVERIFY(w.reports.isValid()
-                && (from == Closed || from == Listening ? w.waitForSocketState(from)
-                        : from == Connected             ? w.takes()
-                                                        : w.fails()));
-        const QPointer<QObject> endpoint = from == Connected
+                && (from == Start::Closed || from == Start::Listening
+                        ? w.waitForSocketState(qint16(from))
+                        : from == Start::Connected ? w.takes()
+                                                   : w.fails()));
+        const QPointer<QObject> endpoint = from == Start::Connected
             ? static_cast<QObject *>(w.c.Winsock1->findChild<QTcpSocket *>())
             : static_cast<QObject *>(w.c.Winsock1->findChild<QTcpServer *>());
-        if (from == FailedThenRequest) {
+        if (from == Start::FailedThenRequest) {
             const QString label3 = w.c.Label3->text();
             Q_EMIT w.c.Winsock1->connectionRequest(1);
             QCOMPARE(w.socketState(), Closed);
             QCOMPARE(w.c.Label3->text(), label3);
         }
-        if (from == Failed || from == FailedThenRequest)
+        if (from == Start::Failed || from == Start::FailedThenRequest)
             w.c.Command1->click();
-        const qsizetype before = from == Closed ? 0 : w.seen.size();
+        const qsizetype before = from == Start::Closed ? 0 : w.seen.size();
         // Four more ticks have moved the heartbeat, and done their work.
         QVERIFY(waitUntil([&] { return w.seen.size() >= before + 4; }, 10000));
         QCOMPARE(w.seen.mid(before, 4), found);
-        if (from == Closed)
+        if (from == Start::Closed)
             QCOMPARE(w.heartbeats.first(4), QByteArray("BGRB"));
-        if (from == Listening || from == Connected)
+        if (from == Start::Listening || from == Start::Connected)
             QVERIFY2(endpoint, "a tick replaced the socket");
         QVERIFY(w.reports.isEmpty() && w.offersOne());
     }
