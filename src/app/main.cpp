@@ -4,8 +4,6 @@
 #include <QSessionManager>
 #include <QStyleFactory>
 
-#include <cstdio>
-
 #include "applog.h"
 #include "commandline.h"
 #include "exitstatus.h"
@@ -17,15 +15,11 @@
 #include "pictures.h"
 #include "singleinstance.h"
 #include "stopsignals.h"
+#include "userconsole.h"
 
 namespace {
 
-void print(std::FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
+using UserConsole::Stream;
 
 QString describe(const PanelSettings &settings, const QString &historyPath)
 {
@@ -45,6 +39,26 @@ QString describe(const PanelSettings &settings, const QString &historyPath)
         .arg(historyPath, PanelSettings::systemFile(), PanelSettings::userFile());
 }
 
+// A message that ends the start, printed; in a box as well when nobody reads the output
+// (started from a desktop's menu, the Start menu or Explorer). Returns status once the box
+// is closed.
+int tell(int &argc, char **argv, Stream stream, const QString &text, int status)
+{
+    const bool read = UserConsole::attach();
+    UserConsole::print(stream, text);
+    if (read)
+        return status;
+    const auto app = GraphicalSession::startForBox(argc, argv, status);
+    if (!GraphicalSession::showsWindows())
+        return status;
+    QMessageBox box(status == ExitStatus::Ok ? QMessageBox::Information : QMessageBox::Critical,
+                    QStringLiteral("Korvan"), text.trimmed(), QMessageBox::Ok);
+    // What a file or an option held is shown as written, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return status;
+}
+
 // A second start on a desktop also says so in a box; without a screen to show it on,
 // standard error is enough.
 void tellAlreadyRunning(bool raised)
@@ -52,11 +66,12 @@ void tellAlreadyRunning(bool raised)
     const QString polish = raised
         ? QStringLiteral("Panel Korvan jest już uruchomiony; jego okno przeniesiono na wierzch.")
         : QStringLiteral("Panel Korvan jest już uruchomiony.");
-    print(stderr,
-          QStringLiteral("Korvan: ") + polish
-              + QStringLiteral("\nKorvan: the panel is already running; this start ends.\n"));
-    const QString platform = QGuiApplication::platformName();
-    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+    UserConsole::attach();
+    UserConsole::print(
+        Stream::Error,
+        QStringLiteral("Korvan: ") + polish
+            + QStringLiteral("\nKorvan: the panel is already running; this start ends.\n"));
+    if (GraphicalSession::showsWindows())
         QMessageBox::information(nullptr, QStringLiteral("Korvan"), polish);
 }
 
@@ -76,16 +91,16 @@ int main(int argc, char *argv[])
     CommandLine commandLine;
     switch (commandLine.parse(arguments)) {
     case CommandLine::Outcome::ShowHelp:
-        print(stdout, commandLine.helpText());
-        return ExitStatus::Ok;
+        return tell(argc, argv, Stream::Output, commandLine.helpText(), ExitStatus::Ok);
     case CommandLine::Outcome::ShowVersion:
-        print(stdout, CommandLine::versionText() + QLatin1Char('\n'));
-        return ExitStatus::Ok;
+        return tell(argc, argv, Stream::Output, CommandLine::versionText() + QLatin1Char('\n'),
+                    ExitStatus::Ok);
     case CommandLine::Outcome::UsageError:
-        print(stderr,
-              QStringLiteral("korvan: ") + commandLine.errorText() + QStringLiteral("\n\n")
-                  + commandLine.helpText());
-        return ExitStatus::UsageError;
+        return tell(argc, argv, Stream::Error,
+                    QStringLiteral("korvan: błędna opcja, panel nie zostanie uruchomiony / bad "
+                                   "option, the panel does not start:\n  ")
+                        + commandLine.errorText() + QStringLiteral("\n\n") + commandLine.helpText(),
+                    ExitStatus::UsageError);
     case CommandLine::Outcome::Run:
         break;
     }
@@ -94,19 +109,20 @@ int main(int argc, char *argv[])
     const auto settings = PanelSettings::load(PanelSettings::systemFile(),
                                               PanelSettings::userFile(), commandLine, &fault);
     if (!settings) {
-        print(stderr,
-              QStringLiteral("korvan: błąd ustawień, panel nie zostanie uruchomiony / settings "
-                             "error, the panel does not start:\n  ")
-                  + fault.message + QLatin1Char('\n'));
-        return fault.inCommandLine ? ExitStatus::UsageError : ExitStatus::SettingsError;
+        return tell(argc, argv, Stream::Error,
+                    QStringLiteral("korvan: błąd ustawień, panel nie zostanie uruchomiony / "
+                                   "settings error, the panel does not start:\n  ")
+                        + fault.message + QLatin1Char('\n'),
+                    fault.inCommandLine ? ExitStatus::UsageError : ExitStatus::SettingsError);
     }
 
     HistorySink::Options historyOptions;
     historyOptions.path
         = settings->logFile.isEmpty() ? HistorySink::defaultPath() : settings->logFile;
     historyOptions.copyToStderr = HistorySink::stderrIsWatched();
+    // Installed only once this start is the one panel: a refused start's own messages
+    // would land in the running panel's file.
     HistorySink history(historyOptions);
-    history.install();
 
     const auto app = GraphicalSession::start(argc, argv, &history);
     // Lets the desktop match the windows to the installed entry and its icon.
@@ -119,14 +135,17 @@ int main(int argc, char *argv[])
     switch (instance.claim()) {
     case SingleInstance::Claim::AlreadyRunning: {
         // The running panel writes this to the history: two writers would share its file.
+        GraphicalSession::release(nullptr);
         tellAlreadyRunning(instance.askRunningToShow());
         return ExitStatus::AlreadyRunning;
     }
     case SingleInstance::Claim::Unavailable:
+        GraphicalSession::release(&history);
         qCWarning(lcApp, "the one-panel check is unavailable (%s); starting anyway",
                   qUtf8Printable(instance.errorText()));
         break;
     case SingleInstance::Claim::First:
+        GraphicalSession::release(&history);
         break;
     }
 
