@@ -39,6 +39,16 @@ QString describe(const PanelSettings &settings, const QString &historyPath)
         .arg(historyPath, PanelSettings::systemFile(), PanelSettings::userFile());
 }
 
+void showBox(QMessageBox::Icon icon, const QString &text)
+{
+    QMessageBox box(icon, QStringLiteral("Korvan"), text.trimmed(), QMessageBox::Ok);
+    // What a file or an option held is shown as written, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    // Above the running panel's window, which a second start has just brought to the front.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+}
+
 // A message that ends the start, printed; in a box as well when nobody reads the output
 // (started from a desktop's menu, the Start menu or Explorer). Returns status once the box
 // is closed.
@@ -49,13 +59,8 @@ int tell(int &argc, char **argv, Stream stream, const QString &text, int status)
     if (read)
         return status;
     const auto app = GraphicalSession::startForBox(argc, argv, status);
-    if (!GraphicalSession::showsWindows())
-        return status;
-    QMessageBox box(status == ExitStatus::Ok ? QMessageBox::Information : QMessageBox::Critical,
-                    QStringLiteral("Korvan"), text.trimmed(), QMessageBox::Ok);
-    // What a file or an option held is shown as written, never as markup.
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    if (GraphicalSession::showsWindows())
+        showBox(status == ExitStatus::Ok ? QMessageBox::Information : QMessageBox::Critical, text);
     return status;
 }
 
@@ -63,16 +68,14 @@ int tell(int &argc, char **argv, Stream stream, const QString &text, int status)
 // standard error is enough.
 void tellAlreadyRunning(bool raised)
 {
-    const QString polish = raised
-        ? QStringLiteral("Panel Korvan jest już uruchomiony; jego okno przeniesiono na wierzch.")
-        : QStringLiteral("Panel Korvan jest już uruchomiony.");
+    const QString text = (raised ? QStringLiteral("Korvan: Panel Korvan jest już uruchomiony; "
+                                                  "jego okno przeniesiono na wierzch.\n")
+                                 : QStringLiteral("Korvan: Panel Korvan jest już uruchomiony.\n"))
+        + QStringLiteral("Korvan: the panel is already running; this start ends.\n");
     UserConsole::attach();
-    UserConsole::print(
-        Stream::Error,
-        QStringLiteral("Korvan: ") + polish
-            + QStringLiteral("\nKorvan: the panel is already running; this start ends.\n"));
+    UserConsole::print(Stream::Error, text);
     if (GraphicalSession::showsWindows())
-        QMessageBox::information(nullptr, QStringLiteral("Korvan"), polish);
+        showBox(QMessageBox::Information, text);
 }
 
 } // namespace

@@ -474,6 +474,39 @@ private Q_SLOTS:
         QCOMPARE(panel.peer.waitForLine(), QByteArray("000000010000000000000000F"));
     }
 
+    // Two starts at the same instant: the one refused waits for the other to come up, has it
+    // brought to the front and noted, and says so.
+    void secondStartAtTheSameInstant()
+    {
+        const QString history = m_home->filePath(u"history.log"_s);
+        QProcess starts[2];
+        for (QProcess &start : starts)
+            launch(start, {u"--log-file"_s, history});
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::any_of(std::begin(starts), std::end(starts),
+                                   [](QProcess &p) { return p.state() == QProcess::NotRunning; });
+            },
+            120000));
+        const bool firstRefused = starts[0].state() == QProcess::NotRunning;
+        QProcess &refused = starts[firstRefused ? 0 : 1];
+        QProcess &panel = starts[firstRefused ? 1 : 0];
+        const QByteArray said = refused.readAllStandardError();
+        qInfo("refused start: %s", said.constData());
+        QCOMPARE(refused.exitCode(), ExitStatus::AlreadyRunning);
+        QVERIFY(said.contains("jego okno przeniesiono na wierzch"));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                QFile file(history);
+                return file.open(QIODevice::ReadOnly)
+                    && file.readAll().contains("second start refused; this panel's window");
+            },
+            60000));
+        QCOMPARE(panel.state(), QProcess::Running);
+        panel.kill();
+        QVERIFY(panel.waitForFinished());
+    }
+
 private:
     enum class AsOperator { No, Yes };
 
