@@ -18,6 +18,7 @@ struct HeldMessage
 
 QtMessageHandler previousHandler = nullptr;
 HistorySink *startupHistory = nullptr;
+bool makingApplication = false;
 // Set while a message box's application object is made.
 std::optional<int> boxStatus;
 QList<HeldMessage> held;
@@ -33,6 +34,11 @@ void onStartupMessage(QtMsgType type, const QMessageLogContext &context, const Q
 {
     if (type != QtFatalMsg) {
         held.append({type, QByteArray(context.category), text});
+        return;
+    }
+    if (!makingApplication) {
+        if (previousHandler)
+            previousHandler(type, context, text);
         return;
     }
     if (boxStatus)
@@ -76,7 +82,9 @@ std::unique_ptr<QApplication> GraphicalSession::start(int &argc, char **argv, Hi
 {
     startupHistory = history;
     previousHandler = qInstallMessageHandler(&onStartupMessage);
+    makingApplication = true;
     auto app = std::make_unique<QApplication>(argc, argv);
+    makingApplication = false;
     startupHistory = nullptr;
     return app;
 }
@@ -102,7 +110,9 @@ std::unique_ptr<QApplication> GraphicalSession::startForBox(int &argc, char **ar
 {
     boxStatus = status;
     const QtMessageHandler previous = qInstallMessageHandler(&onStartupMessage);
+    makingApplication = true;
     auto app = std::make_unique<QApplication>(argc, argv);
+    makingApplication = false;
     qInstallMessageHandler(previous);
     boxStatus.reset();
     held.clear();

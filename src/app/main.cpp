@@ -98,12 +98,12 @@ int main(int argc, char *argv[])
     case CommandLine::Outcome::ShowVersion:
         return tell(argc, argv, Stream::Output, CommandLine::versionText() + QLatin1Char('\n'),
                     ExitStatus::Ok);
-    case CommandLine::Outcome::UsageError:
-        return tell(argc, argv, Stream::Error,
-                    QStringLiteral("korvan: błędna opcja, panel nie zostanie uruchomiony / bad "
-                                   "option, the panel does not start:\n  ")
-                        + commandLine.errorText() + QStringLiteral("\n\n") + commandLine.helpText(),
-                    ExitStatus::UsageError);
+    case CommandLine::Outcome::UsageError: {
+        const QString text = QStringLiteral("korvan: błędna opcja, panel nie zostanie uruchomiony "
+                                            "/ bad option, the panel does not start:\n  ")
+            + commandLine.errorText() + QStringLiteral("\n\n") + commandLine.helpText();
+        return tell(argc, argv, Stream::Error, text, ExitStatus::UsageError);
+    }
     case CommandLine::Outcome::Run:
         break;
     }

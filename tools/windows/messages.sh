@@ -79,7 +79,7 @@ boxed() { # name, status, texts..., then -- and the arguments
     echo "ok: $name: a box with the message, then status $rc"
 }
 
-boxed "bad option" 2 "błędna opcja" "bad option" "Unknown option --bogus." "Usage: korvan" \
+boxed "bad option" 2 "błędna opcja" "bad option" 'Unknown option "bogus".' "Usage: korvan" \
     -- --bogus
 printf '[Network]\r\nAllow=192.168.1.300\r\n' >"$settings"
 boxed "settings fault" 3 "błąd ustawień" "settings error" "Network/Allow" "192.168.1.300" \
