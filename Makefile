@@ -5,7 +5,7 @@
 # iproute2: `make stress` plays a vanished controller by taking a private loopback down.
 # qt6-base-private-dev: the accessibility test switches Qt's accessibility on offscreen.
 PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-base-private-dev libgl-dev \
-            fonts-dejavu-core xvfb xauth clang-14 libclang-rt-14-dev clang-format \
+            fonts-dejavu-core xvfb xauth xdotool clang-14 libclang-rt-14-dev clang-format \
             dpkg-dev file iproute2
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)

@@ -313,6 +313,12 @@ private Q_SLOTS:
         QProcess process;
         launch(process, arguments, QString::fromLatin1(display));
         checkEnd(process, exitCode, said);
+        // Nor in the history, where the missing display is noted.
+        QFile history(m_home->filePath(u"data/Korvan/Korvan/history.log"_s));
+        if (history.open(QIODevice::ReadOnly)) {
+            const QByteArray lines = history.readAll();
+            QVERIFY2(!lines.contains("einstall"), lines.constData());
+        }
     }
     // Only a settings file that is certainly not there is skipped: one that may be there but
     // cannot be reached or read stops the start. Started as an operator: root reads anything.
