@@ -1,29 +1,52 @@
 #include "graphicalsession.h"
 
-#include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "exitstatus.h"
 #include "historysink.h"
+#include "userconsole.h"
 
 namespace {
 
+struct HeldMessage
+{
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+
 QtMessageHandler previousHandler = nullptr;
 HistorySink *startupHistory = nullptr;
+bool makingApplication = false;
+// Set while a message box's application object is made.
+std::optional<int> boxStatus;
+QList<HeldMessage> held;
+
+const char *categoryOf(const HeldMessage &message)
+{
+    return message.category.isNull() ? nullptr : message.category.constData();
+}
 
 // Qt reports a window system it cannot reach as a fatal message while the application
 // object is being made; nothing of the panel exists yet, so ending here loses nothing.
 void onStartupMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (type != QtFatalMsg) {
+        held.append({type, QByteArray(context.category), text});
+        return;
+    }
+    if (!makingApplication) {
         if (previousHandler)
             previousHandler(type, context, text);
         return;
     }
-    const QByteArray message = GraphicalSession::message().toUtf8();
-    std::fwrite(message.constData(), 1, size_t(message.size()), stderr);
-    std::fflush(stderr);
+    if (boxStatus)
+        std::_Exit(*boxStatus);
+    UserConsole::print(UserConsole::Stream::Error, GraphicalSession::message());
     if (startupHistory) {
+        for (const HeldMessage &message : std::as_const(held))
+            startupHistory->append(message.type, categoryOf(message), message.text);
         // Qt's own text advises reinstalling, which cures no missing display: the
         // program's own explanation goes in instead, its English line.
         Q_UNUSED(text);
@@ -63,9 +86,45 @@ std::unique_ptr<QApplication> GraphicalSession::start(int &argc, char **argv, Hi
 {
     startupHistory = history;
     previousHandler = qInstallMessageHandler(&onStartupMessage);
+    makingApplication = true;
     auto app = std::make_unique<QApplication>(argc, argv);
-    qInstallMessageHandler(previousHandler);
-    previousHandler = nullptr;
+    makingApplication = false;
     startupHistory = nullptr;
     return app;
+}
+
+void GraphicalSession::release(HistorySink *history)
+{
+    qInstallMessageHandler(previousHandler);
+    previousHandler = nullptr;
+    const QList<HeldMessage> messages = std::exchange(held, {});
+    if (history)
+        history->install();
+    for (const HeldMessage &message : messages) {
+        if (history)
+            history->append(message.type, categoryOf(message), message.text);
+        else
+            qt_message_output(message.type,
+                              QMessageLogContext(nullptr, 0, nullptr, categoryOf(message)),
+                              message.text);
+    }
+}
+
+std::unique_ptr<QApplication> GraphicalSession::startForBox(int &argc, char **argv, int status)
+{
+    boxStatus = status;
+    const QtMessageHandler previous = qInstallMessageHandler(&onStartupMessage);
+    makingApplication = true;
+    auto app = std::make_unique<QApplication>(argc, argv);
+    makingApplication = false;
+    qInstallMessageHandler(previous);
+    boxStatus.reset();
+    held.clear();
+    return app;
+}
+
+bool GraphicalSession::showsWindows()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }

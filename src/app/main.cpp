@@ -4,8 +4,6 @@
 #include <QSessionManager>
 #include <QStyleFactory>
 
-#include <cstdio>
-
 #include "applog.h"
 #include "commandline.h"
 #include "exitstatus.h"
@@ -20,15 +18,11 @@
 #endif
 #include "singleinstance.h"
 #include "stopsignals.h"
+#include "userconsole.h"
 
 namespace {
 
-void print(std::FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
+using UserConsole::Stream;
 
 QString describe(const PanelSettings &settings, const QString &historyPath)
 {
@@ -51,19 +45,43 @@ QString describe(const PanelSettings &settings, const QString &historyPath)
         .arg(historyPath, PanelSettings::systemFile(), PanelSettings::userFile(), broker);
 }
 
+void showBox(QMessageBox::Icon icon, const QString &text)
+{
+    QMessageBox box(icon, QStringLiteral("Korvan"), text.trimmed(), QMessageBox::Ok);
+    // What a file or an option held is shown as written, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    // Above the running panel's window, which a second start has just brought to the front.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+}
+
+// A message that ends the start, printed; in a box as well when nobody reads the output
+// (started from a desktop's menu, the Start menu or Explorer). Returns status once the box
+// is closed.
+int tell(int &argc, char **argv, Stream stream, const QString &text, int status)
+{
+    const bool read = UserConsole::attach();
+    UserConsole::print(stream, text);
+    if (read)
+        return status;
+    const auto app = GraphicalSession::startForBox(argc, argv, status);
+    if (GraphicalSession::showsWindows())
+        showBox(status == ExitStatus::Ok ? QMessageBox::Information : QMessageBox::Critical, text);
+    return status;
+}
+
 // A second start on a desktop also says so in a box; without a screen to show it on,
 // standard error is enough.
 void tellAlreadyRunning(bool raised)
 {
-    const QString polish = raised
-        ? QStringLiteral("Panel Korvan jest już uruchomiony; jego okno przeniesiono na wierzch.")
-        : QStringLiteral("Panel Korvan jest już uruchomiony.");
-    print(stderr,
-          QStringLiteral("Korvan: ") + polish
-              + QStringLiteral("\nKorvan: the panel is already running; this start ends.\n"));
-    const QString platform = QGuiApplication::platformName();
-    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
-        QMessageBox::information(nullptr, QStringLiteral("Korvan"), polish);
+    const QString text = (raised ? QStringLiteral("Korvan: Panel Korvan jest już uruchomiony; "
+                                                  "jego okno przeniesiono na wierzch.\n")
+                                 : QStringLiteral("Korvan: Panel Korvan jest już uruchomiony.\n"))
+        + QStringLiteral("Korvan: the panel is already running; this start ends.\n");
+    UserConsole::attach();
+    UserConsole::print(Stream::Error, text);
+    if (GraphicalSession::showsWindows())
+        showBox(QMessageBox::Information, text);
 }
 
 } // namespace
@@ -82,16 +100,16 @@ int main(int argc, char *argv[])
     CommandLine commandLine;
     switch (commandLine.parse(arguments)) {
     case CommandLine::Outcome::ShowHelp:
-        print(stdout, commandLine.helpText());
-        return ExitStatus::Ok;
+        return tell(argc, argv, Stream::Output, commandLine.helpText(), ExitStatus::Ok);
     case CommandLine::Outcome::ShowVersion:
-        print(stdout, CommandLine::versionText() + QLatin1Char('\n'));
-        return ExitStatus::Ok;
-    case CommandLine::Outcome::UsageError:
-        print(stderr,
-              QStringLiteral("korvan: ") + commandLine.errorText() + QStringLiteral("\n\n")
-                  + commandLine.helpText());
-        return ExitStatus::UsageError;
+        return tell(argc, argv, Stream::Output, CommandLine::versionText() + QLatin1Char('\n'),
+                    ExitStatus::Ok);
+    case CommandLine::Outcome::UsageError: {
+        const QString text = QStringLiteral("korvan: błędna opcja, panel nie zostanie uruchomiony "
+                                            "/ bad option, the panel does not start:\n  ")
+            + commandLine.errorText() + QStringLiteral("\n\n") + commandLine.helpText();
+        return tell(argc, argv, Stream::Error, text, ExitStatus::UsageError);
+    }
     case CommandLine::Outcome::Run:
         break;
     }
@@ -100,19 +118,20 @@ int main(int argc, char *argv[])
     const auto settings = PanelSettings::load(PanelSettings::systemFile(),
                                               PanelSettings::userFile(), commandLine, &fault);
     if (!settings) {
-        print(stderr,
-              QStringLiteral("korvan: błąd ustawień, panel nie zostanie uruchomiony / settings "
-                             "error, the panel does not start:\n  ")
-                  + fault.message + QLatin1Char('\n'));
-        return fault.inCommandLine ? ExitStatus::UsageError : ExitStatus::SettingsError;
+        return tell(argc, argv, Stream::Error,
+                    QStringLiteral("korvan: błąd ustawień, panel nie zostanie uruchomiony / "
+                                   "settings error, the panel does not start:\n  ")
+                        + fault.message + QLatin1Char('\n'),
+                    fault.inCommandLine ? ExitStatus::UsageError : ExitStatus::SettingsError);
     }
 
     HistorySink::Options historyOptions;
     historyOptions.path
         = settings->logFile.isEmpty() ? HistorySink::defaultPath() : settings->logFile;
     historyOptions.copyToStderr = HistorySink::stderrIsWatched();
+    // Installed only once this start is the one panel: a refused start's own messages
+    // would land in the running panel's file.
     HistorySink history(historyOptions);
-    history.install();
 
     const auto app = GraphicalSession::start(argc, argv, &history);
     // Lets the desktop match the windows to the installed entry and its icon.
@@ -125,14 +144,17 @@ int main(int argc, char *argv[])
     switch (instance.claim()) {
     case SingleInstance::Claim::AlreadyRunning: {
         // The running panel writes this to the history: two writers would share its file.
+        GraphicalSession::release(nullptr);
         tellAlreadyRunning(instance.askRunningToShow());
         return ExitStatus::AlreadyRunning;
     }
     case SingleInstance::Claim::Unavailable:
+        GraphicalSession::release(&history);
         qCWarning(lcApp, "the one-panel check is unavailable (%s); starting anyway",
                   qUtf8Printable(instance.errorText()));
         break;
     case SingleInstance::Claim::First:
+        GraphicalSession::release(&history);
         break;
     }
 

@@ -1,15 +1,20 @@
 #include "singleinstance.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QThread>
 
 namespace {
 
 const QByteArray ShowRequest = QByteArrayLiteral("show\n");
-constexpr int AnswerTimeoutMs = 3000;
+// A panel started at the same instant holds the lock before it listens, and answers once
+// its window is up: that may take a while on a loaded PC.
+constexpr int AnswerTimeoutMs = 20000;
+constexpr int ConnectRetryMs = 100;
 
 QString serverName(const QString &folder)
 {
@@ -85,15 +90,21 @@ void SingleInstance::onNewConnection()
 
 bool SingleInstance::askRunningToShow()
 {
+    const QDeadlineTimer deadline(AnswerTimeoutMs);
     QLocalSocket socket;
-    socket.connectToServer(serverName(m_folder));
-    if (!socket.waitForConnected(AnswerTimeoutMs))
-        return false;
+    for (;;) {
+        socket.connectToServer(serverName(m_folder));
+        if (socket.waitForConnected(int(deadline.remainingTime())))
+            break;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(ConnectRetryMs);
+    }
     socket.write(ShowRequest);
-    if (!socket.waitForBytesWritten(AnswerTimeoutMs))
+    if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
         return false;
     while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(AnswerTimeoutMs))
+        if (!socket.waitForReadyRead(int(deadline.remainingTime())))
             return false;
     }
     return socket.readLine(64) == QByteArrayLiteral("ok\n");

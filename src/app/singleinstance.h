@@ -26,8 +26,8 @@ public:
     Claim claim();
     QString errorText() const { return m_error; }
 
-    // From a second start: asks the running panel to show itself. False when it did not
-    // answer.
+    // From a second start: asks the running panel to show itself, waiting for one that is
+    // still starting. False when it did not answer within 20 s.
     bool askRunningToShow();
 
     static QString defaultFolder();

@@ -1,5 +1,38 @@
 #include "announcementaccessible.h"
 
+#include <QWidget>
+
+#include <utility>
+
+#include "panellog.h"
+#include "uianotification.h"
+
+namespace {
+
+void speakThroughUia(QWidget *window, const QString &text)
+{
+    // The handle the window has, if any: asking for one would make a native window.
+    const auto outcome = UiaNotification::raise(window ? window->internalWinId() : 0, text);
+#ifdef Q_OS_WIN
+    static bool told = false;
+    if (outcome != UiaNotification::Outcome::Raised && !std::exchange(told, true))
+        qCInfo(lcPanel, "changes away from the focus are not passed to UI Automation: %s",
+               outcome == UiaNotification::Outcome::Unavailable
+                   ? "this Windows has no notification event (Windows 10 1709 or later has)"
+                   : "the notification was refused");
+#else
+    Q_UNUSED(outcome);
+#endif
+}
+
+AnnouncementAccessible::Speaker &speaker()
+{
+    static AnnouncementAccessible::Speaker current = speakThroughUia;
+    return current;
+}
+
+} // namespace
+
 AnnouncementAccessible::AnnouncementAccessible(QObject *announcer)
     : QAccessibleObject(announcer)
 {
@@ -58,4 +91,11 @@ void AnnouncementAccessible::announce()
     QAccessible::updateAccessibility(&renamed);
     QAccessibleEvent shown(this, QAccessible::ObjectShow);
     QAccessible::updateAccessibility(&shown);
+    if (speaker())
+        speaker()(qobject_cast<QWidget *>(object()->parent()), m_message);
+}
+
+AnnouncementAccessible::Speaker AnnouncementAccessible::setSpeaker(Speaker replacement)
+{
+    return std::exchange(speaker(), std::move(replacement));
 }

@@ -3,6 +3,10 @@
 #include <QAccessibleObject>
 #include <QStringList>
 
+#include <functional>
+
+class QWidget;
+
 // A notification with no place on screen that speaks changes away from the focus (an input,
 // the link), which screen readers otherwise keep quiet about. Changes made by one handler
 // are said together: one announcement cut short by the next would be lost.
@@ -23,6 +27,13 @@ public:
     bool add(const QString &change);
     // Says what has been added since the last announcement.
     void announce();
+
+    // Where each announcement goes besides Qt's accessibility events: by default UI
+    // Automation's notification on Windows, which Qt 6.4 does not raise, and nowhere on
+    // Linux, where the events reach the screen reader. A test puts its own in to hear
+    // exactly what is said. Returns the one it replaces.
+    using Speaker = std::function<void(QWidget *window, const QString &text)>;
+    static Speaker setSpeaker(Speaker speaker);
 
 private:
     QStringList m_waiting;

@@ -436,40 +436,81 @@ private Q_SLOTS:
         checkEnd(process, inSettingsFile ? ExitStatus::SettingsError : ExitStatus::UsageError,
                  said);
     }
-    // A second start is refused and brings the first to the front; a killed panel's stale lock
-    // stops no later start; the last first panel, here in the test, keeps its controller.
+    // A second start is refused and brings the first to the front, leaving the first's history
+    // as it was but for the first's own note; a killed panel's stale lock stops no later start;
+    // the last first panel, here in the test, keeps its controller.
     void secondStart()
     {
         const QString firstHistory = m_home->filePath(u"first.log"_s);
+        const auto history = [&] {
+            QFile file(firstHistory);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
         const auto historyHas = [&](const QByteArray &text) {
-            return QTest::qWaitFor(
-                [&] {
-                    QFile file(firstHistory);
-                    return file.open(QIODevice::ReadOnly) && file.readAll().contains(text);
-                },
-                60000);
+            return QTest::qWaitFor([&] { return history().contains(text); }, 60000);
         };
         QProcess first;
         launch(first, {u"--log-file"_s, firstHistory});
         QVERIFY(historyHas("korvan.app: Korvan v1.0 started"));
-        QVERIFY(refusedStart());
+        QVERIFY(refusedStart(firstHistory));
         QVERIFY(historyHas("second start refused; this panel's window comes to"));
         QCOMPARE(first.state(), QProcess::Running);
         first.kill();
         QVERIFY(first.waitForFinished());
+        // Whole lines of the first panel only: the second start's Qt warning went elsewhere.
+        const QList<QByteArray> lines = history().split('\n');
+        QVERIFY(lines.size() > 2 && lines.last().isEmpty());
+        for (const QByteArray &line : lines.first(lines.size() - 1)) {
+            const QString time = QString::fromLatin1(line.left(line.indexOf(' ')));
+            QVERIFY2(QDateTime::fromString(time, Qt::ISODateWithMs).isValid(), line);
+            QVERIFY2(!line.contains(SecondStartWarning), line);
+        }
         QVERIFY(QFile::exists(runtimeFolder() + u"/korvan.lock"_s));
         SingleInstance lock(runtimeFolder());
         QCOMPARE(lock.claim(), SingleInstance::Claim::First);
         QSignalSpy shown(&lock, &SingleInstance::showRequested);
         ConnectedPanel panel;
         QVERIFY(shown.isValid() && panel.startConnected());
-        QVERIFY(refusedStart());
+        QVERIFY(refusedStart(firstHistory));
         QVERIFY(waitUntil([&] { return shown.count() == 1; }));
         // The panel still has its controller: inputs come in, frames go out.
         panel.peer.send("00000001");
         QVERIFY(waitUntil([&] { return panel.ui().I[0]->backColor() == Bgr::Green; }));
         panel.press(11);
         QCOMPARE(panel.peer.waitForLine(), QByteArray("000000010000000000000000F"));
+    }
+
+    // Two starts at the same instant: the one refused waits for the other to come up, has it
+    // brought to the front and noted, and says so.
+    void secondStartAtTheSameInstant()
+    {
+        const QString history = m_home->filePath(u"history.log"_s);
+        QProcess starts[2];
+        for (QProcess &start : starts)
+            launch(start, {u"--log-file"_s, history});
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::any_of(std::begin(starts), std::end(starts),
+                                   [](QProcess &p) { return p.state() == QProcess::NotRunning; });
+            },
+            120000));
+        const bool firstRefused = starts[0].state() == QProcess::NotRunning;
+        QProcess &refused = starts[firstRefused ? 0 : 1];
+        QProcess &panel = starts[firstRefused ? 1 : 0];
+        const QByteArray said = refused.readAllStandardError();
+        qInfo("refused start: %s", said.constData());
+        QCOMPARE(refused.exitCode(), ExitStatus::AlreadyRunning);
+        QVERIFY(said.contains("jego okno przeniesiono na wierzch"));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                QFile file(history);
+                return file.open(QIODevice::ReadOnly)
+                    && file.readAll().contains("second start refused; this panel's window");
+            },
+            60000));
+        QCOMPARE(panel.state(), QProcess::Running);
+        panel.kill();
+        QVERIFY(panel.waitForFinished());
     }
 
 private:
@@ -558,16 +599,22 @@ private:
             process.start(QStringLiteral(KORVAN_EXECUTABLE), arguments);
     }
     // Runs with the event loop running: the panel asked to come to the front may be this one.
-    bool refusedStart()
+    // The second start shares the first's history file, and Qt warns as it starts.
+    bool refusedStart(const QString &history)
     {
+        qputenv("QT_SCALE_FACTOR_ROUNDING_POLICY", SecondStartWarning);
+        const auto unset = qScopeGuard([] { qunsetenv("QT_SCALE_FACTOR_ROUNDING_POLICY"); });
         QProcess second;
-        launch(second, {});
+        launch(second, {u"--log-file"_s, history});
         const bool ended
             = QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 120000);
         const QByteArray err = second.readAllStandardError();
         qInfo("second start: %s", err.constData());
-        return ended && second.exitCode() == 1 && err.contains("Panel Korvan jest już uruchomiony");
+        return ended && second.exitCode() == 1 && err.contains("Panel Korvan jest już uruchomiony")
+            && err.contains(SecondStartWarning);
     }
+
+    static constexpr char SecondStartWarning[] = "SecondStartPolicy";
 
     std::unique_ptr<QTemporaryDir> m_home;
 };

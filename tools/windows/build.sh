@@ -18,7 +18,7 @@ MODE=${1:-build}
 
 # What the cross build and its checks need besides what build-qt.sh installs.
 PACKAGES="cmake ninja-build g++ qt6-base-dev fonts-dejavu-core iproute2 util-linux
-wine wine64 fonts-wine nsis xvfb xauth xdotool imagemagick"
+wine wine64 fonts-wine nsis xvfb xauth xdotool xclip imagemagick"
 # shellcheck disable=SC2086 # one word per package
 "$ROOT/tools/install-packages.sh" $PACKAGES
 
