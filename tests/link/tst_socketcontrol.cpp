@@ -263,6 +263,10 @@ private Q_SLOTS:
     {
         QFETCH(bool, controllerReads);
         QFETCH(QString, line);
+#ifdef Q_OS_WIN
+        if (!controllerReads)
+            QSKIP("Wine: a reset reaches a socket only when it next writes");
+#endif
         const auto &category = lcLink();
         const_cast<QLoggingCategory &>(category).setEnabled(QtInfoMsg, true);
         Panel panel;
