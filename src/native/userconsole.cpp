@@ -25,12 +25,18 @@ DWORD handleName(UserConsole::Stream stream)
     return stream == UserConsole::Stream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
 }
 
-// The C runtime of a GUI program starts with streams that lead nowhere; a handle the
-// parent gave (a file, a pipe) is kept.
-void leadToConsole(UserConsole::Stream stream)
+// A handle the parent gave: a file, a pipe, a console.
+bool leadsSomewhere(UserConsole::Stream stream)
 {
     const HANDLE handle = GetStdHandle(handleName(stream));
-    if (handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN)
+    return handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
+// The C runtime of a GUI program starts with streams that lead nowhere; a handle the
+// parent gave is kept.
+void leadToConsole(UserConsole::Stream stream)
+{
+    if (leadsSomewhere(stream))
         return;
     if (!std::freopen("CONOUT$", "w", file(stream)))
         return;
@@ -47,9 +53,12 @@ void leadToConsole(UserConsole::Stream stream)
 bool UserConsole::attach()
 {
 #ifdef Q_OS_WIN
+    // Explorer and the Start menu give a GUI program no handles at all: a file or pipe given
+    // is someone's (a script's) to read.
+    const bool given = leadsSomewhere(Stream::Output) || leadsSomewhere(Stream::Error);
     // Refused with "access denied" when this process has a console already.
     if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED)
-        return false;
+        return given;
     leadToConsole(Stream::Output);
     leadToConsole(Stream::Error);
     return true;

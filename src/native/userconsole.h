@@ -11,8 +11,8 @@ namespace UserConsole {
 enum class Stream { Output, Error };
 
 // Linux: standard error is a terminal or the system journal. Windows: the program that
-// started this one has a console; this one attaches to it and leads standard output and
-// error there, unless they were redirected to a file or pipe already.
+// started this one has a console (this one attaches to it and leads standard output and
+// error there, unless they were redirected already), or gave a file or pipe to write to.
 bool attach();
 
 // The text on the stream: UTF-16 into a Windows console, UTF-8 anywhere else.
