@@ -66,7 +66,8 @@ boxed() { # name, status, texts..., then -- and the arguments
         # A click in the box gives it the keyboard; Ctrl+C is Qt's copy on Windows.
         xdotool mousemove --window "$wid" 24 48 click 1 key ctrl+c
         sleep 0.2
-        xclip -o -selection clipboard >"$work/$name.box" 2>/dev/null || true
+        # A clipboard owner that never answers would hold xclip for ever.
+        timeout 5 xclip -o -selection clipboard >"$work/$name.box" 2>/dev/null || true
     done
     printf '%s' "$texts" | while IFS= read -r text; do
         expect "$work/$name.box" "$text"
