@@ -4,7 +4,7 @@
 #include <QStringList>
 
 #ifdef Q_OS_UNIX
-#include <unistd.h>
+#    include <unistd.h>
 #endif
 
 // Folder and file permissions stop an operator but not root, and CI runs the tests as root.
