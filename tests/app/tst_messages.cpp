@@ -5,6 +5,7 @@
 
 #include "exitstatus.h"
 #include "waituntil.h"
+#include "xvfbdisplay.h"
 
 using namespace Qt::StringLiterals;
 
@@ -23,17 +24,7 @@ class TestMessages : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_xvfb.start(u"Xvfb"_s,
-                     {u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s, u"-screen"_s, u"0"_s,
-                      u"1024x768x24"_s});
-        QVERIFY2(m_xvfb.waitForStarted(), "Xvfb is missing: make test installs it");
-        QVERIFY(waitUntil([&] { return m_xvfb.canReadLine(); }, 60000));
-        m_display = u':' + QString::fromLatin1(m_xvfb.readLine().trimmed());
-    }
-    void cleanupTestCase()
-    {
-        m_xvfb.terminate();
-        m_xvfb.waitForFinished();
+        QVERIFY2(!m_display.start().isEmpty(), "Xvfb is missing: make test installs it");
     }
 
     void shown_data()
@@ -79,7 +70,7 @@ private Q_SLOTS:
         env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
         env.insert(u"XDG_CONFIG_DIRS"_s, home.filePath(u"etc"_s));
         env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        env.insert(u"DISPLAY"_s, m_display);
+        env.insert(u"DISPLAY"_s, m_display.name());
         env.remove(u"JOURNAL_STREAM"_s);
         if (reader == Reader::Journal) {
             // systemd names the stream it gave as standard error "device:inode".
@@ -122,7 +113,7 @@ private:
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DISPLAY"_s, m_display);
+        env.insert(u"DISPLAY"_s, m_display.name());
         process.setProcessEnvironment(env);
         process.start(u"xdotool"_s, arguments);
         if (!process.waitForFinished(60000) || process.exitCode() != 0)
@@ -130,8 +121,7 @@ private:
         return QString::fromLatin1(process.readAllStandardOutput()) + u' ';
     }
 
-    QProcess m_xvfb;
-    QString m_display;
+    XvfbDisplay m_display;
 };
 
 QTEST_GUILESS_MAIN(TestMessages)

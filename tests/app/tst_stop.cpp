@@ -9,6 +9,7 @@
 #include "controllerpeer.h"
 #include "form1layout.h"
 #include "singleinstance.h"
+#include "xvfbdisplay.h"
 
 using namespace Qt::StringLiterals;
 namespace L = Form1Layout;
@@ -34,18 +35,7 @@ class TestStop : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        // Xvfb picks a free display itself and says which on standard output.
-        m_xvfb.start(u"Xvfb"_s,
-                     {u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s, u"-screen"_s, u"0"_s,
-                      u"1024x768x24"_s});
-        QVERIFY2(m_xvfb.waitForStarted(), "Xvfb is missing: make test installs it");
-        QVERIFY(waitUntil([&] { return m_xvfb.canReadLine(); }, 60000));
-        m_display = u':' + QString::fromLatin1(m_xvfb.readLine().trimmed());
-    }
-    void cleanupTestCase()
-    {
-        m_xvfb.terminate();
-        m_xvfb.waitForFinished();
+        QVERIFY2(!m_display.start().isEmpty(), "Xvfb is missing: make test installs it");
     }
 
     void stopBySignal_data()
@@ -77,7 +67,7 @@ private Q_SLOTS:
         env.insert(u"XDG_CONFIG_DIRS"_s, home.filePath(u"etc"_s));
         env.insert(u"XDG_RUNTIME_DIR"_s, home.filePath(u"run"_s));
         env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        env.insert(u"DISPLAY"_s, m_display);
+        env.insert(u"DISPLAY"_s, m_display.name());
         env.remove(u"QT_LOGGING_RULES"_s);
         panel.setProcessEnvironment(env);
         panel.start(QStringLiteral(KORVAN_EXECUTABLE), {u"--log-file"_s, history});
@@ -136,7 +126,7 @@ private:
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DISPLAY"_s, m_display);
+        env.insert(u"DISPLAY"_s, m_display.name());
         process.setProcessEnvironment(env);
         process.start(u"xdotool"_s, arguments);
         if (!process.waitForFinished(60000) || process.exitCode() != 0)
@@ -151,8 +141,7 @@ private:
                     .isNull();
     }
 
-    QProcess m_xvfb;
-    QString m_display;
+    XvfbDisplay m_display;
 };
 
 QTEST_GUILESS_MAIN(TestStop)
