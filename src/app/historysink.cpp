@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "logtext.h"
+#include "userconsole.h"
 
 namespace {
 
@@ -452,18 +453,5 @@ bool HistorySink::stderrIsWatched()
     // Qt's own switch for sending its messages to standard error.
     if (qEnvironmentVariableIntValue("QT_FORCE_STDERR_LOGGING") == 1)
         return true;
-#ifdef Q_OS_LINUX
-    const QString target = QFile::symLinkTarget(QStringLiteral("/proc/self/fd/2"));
-    if (target.startsWith(QLatin1String("/dev/pts/"))
-        || target.startsWith(QLatin1String("/dev/tty")))
-        return true;
-    // systemd names the journal's stream "device:inode" in JOURNAL_STREAM.
-    const QByteArray journal = qgetenv("JOURNAL_STREAM");
-    const qsizetype colon = journal.indexOf(':');
-    return colon > 0
-        && target.endsWith(QLatin1String("socket:[") + QLatin1String(journal.mid(colon + 1))
-                           + QLatin1Char(']'));
-#else
-    return false;
-#endif
+    return UserConsole::stderrIsWatched();
 }

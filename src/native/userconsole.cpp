@@ -50,6 +50,25 @@ void leadToConsole(UserConsole::Stream stream)
 
 } // namespace
 
+bool UserConsole::stderrIsWatched()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    if (isatty(STDERR_FILENO))
+        return true;
+    // systemd names the journal's stream "device:inode" in JOURNAL_STREAM.
+    struct stat status
+    {
+    };
+    if (fstat(STDERR_FILENO, &status) != 0)
+        return false;
+    return qgetenv("JOURNAL_STREAM")
+        == QByteArray::number(quint64(status.st_dev)) + ':'
+        + QByteArray::number(quint64(status.st_ino));
+#endif
+}
+
 bool UserConsole::attach()
 {
 #ifdef Q_OS_WIN
@@ -63,17 +82,7 @@ bool UserConsole::attach()
     leadToConsole(Stream::Error);
     return true;
 #else
-    if (isatty(STDERR_FILENO))
-        return true;
-    // systemd names the journal's stream "device:inode" in JOURNAL_STREAM.
-    struct stat status
-    {
-    };
-    if (fstat(STDERR_FILENO, &status) != 0)
-        return false;
-    return qgetenv("JOURNAL_STREAM")
-        == QByteArray::number(quint64(status.st_dev)) + ':'
-        + QByteArray::number(quint64(status.st_ino));
+    return stderrIsWatched();
 #endif
 }
 

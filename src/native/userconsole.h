@@ -10,6 +10,9 @@ namespace UserConsole {
 
 enum class Stream { Output, Error };
 
+// Standard error is a terminal or the system journal (Linux; never on Windows).
+bool stderrIsWatched();
+
 // Linux: standard error is a terminal or the system journal. Windows: the program that
 // started this one has a console (this one attaches to it and leads standard output and
 // error there, unless they were redirected already), or gave a file or pipe to write to.
