@@ -1,6 +1,7 @@
 # The MinGW-w64 build's runtime: the Qt libraries and plugins, libmosquitto with OpenSSL,
-# and the compiler's C++ runtime, stripped and copied beside the executables, so that the programs and tests in
-# bin/ run as they are (under Wine too) and the installer takes the same files.
+# and the compiler's C++ runtime, stripped and copied beside the executables, so that the
+# programs and tests in bin/ run as they are (under Wine too) and the installer takes the
+# same files.
 
 if(KORVAN_BUILD_TESTS)
     find_package(Qt6 REQUIRED COMPONENTS Test)

@@ -120,7 +120,8 @@ if [ ! -f "$WORK/mosquitto-build/build.ninja" ]; then
         -DOPENSSL_INCLUDE_DIR="$STAGE/include" \
         -DLIB_EAY="$STAGE/lib/libcrypto.dll.a" -DLIB_EAY_RELEASE="$STAGE/lib/libcrypto.dll.a" \
         -DSSL_EAY="$STAGE/lib/libssl.dll.a" -DSSL_EAY_RELEASE="$STAGE/lib/libssl.dll.a" \
-        $MOSQUITTO_OPTIONS >>"$LOG" 2>&1 || { echo "libmosquitto configure failed (see $LOG)" >&2; exit 1; }
+        $MOSQUITTO_OPTIONS >>"$LOG" 2>&1 \
+        || { echo "libmosquitto configure failed (see $LOG)" >&2; exit 1; }
 fi
 nice -n 19 cmake --build "$WORK/mosquitto-build" -j "$JOBS" >>"$LOG" 2>&1 \
     || { echo "libmosquitto build failed (see $LOG)" >&2; exit 1; }
