@@ -1,6 +1,7 @@
-# The MinGW-w64 build's runtime: the Qt libraries and plugins and the compiler's C++
-# runtime, stripped and copied beside the executables, so that the programs and tests in
-# bin/ run as they are (under Wine too) and the installer takes the same files.
+# The MinGW-w64 build's runtime: the Qt libraries and plugins, libmosquitto with OpenSSL,
+# and the compiler's C++ runtime, stripped and copied beside the executables, so that the
+# programs and tests in bin/ run as they are (under Wine too) and the installer takes the
+# same files.
 
 if(KORVAN_BUILD_TESTS)
     find_package(Qt6 REQUIRED COMPONENTS Test)
@@ -49,6 +50,9 @@ endforeach()
 korvan_deploy_runtime(FOLDER . INSTALL FILES
     $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6::Widgets>
     $<TARGET_FILE:Qt6::Network> ${korvan_compiler_runtime})
+# OpenSSL's DLLs are named after its ABI; libmosquitto is the only one that loads them.
+korvan_deploy_runtime(FOLDER . INSTALL FILES $<TARGET_FILE:korvan_mosquitto>
+    ${KORVAN_MOSQUITTO_DIR}/bin/libssl-3-x64.dll ${KORVAN_MOSQUITTO_DIR}/bin/libcrypto-3-x64.dll)
 korvan_deploy_runtime(FOLDER platforms INSTALL FILES
     $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>)
 korvan_deploy_runtime(FOLDER styles INSTALL FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin>)

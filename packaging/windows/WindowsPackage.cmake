@@ -63,6 +63,21 @@ if(MINGW)
     foreach(text LGPL-3 GPL-3 GPL-2 Apache-2.0)
         list(APPEND korvan_licence_files "${text}.txt|/usr/share/common-licenses/${text}")
     endforeach()
+    # libmosquitto and OpenSSL: their own texts, from the sources build-mosquitto.sh built.
+    list(APPEND korvan_licence_files
+        "libmosquitto.txt|${KORVAN_MOSQUITTO_DIR}/licences/mosquitto-LICENSE.txt"
+        "EDL-1.0.txt|${KORVAN_MOSQUITTO_DIR}/licences/mosquitto-edl-v10.txt"
+        "OpenSSL.txt|${KORVAN_MOSQUITTO_DIR}/licences/openssl-LICENSE.txt")
+    file(STRINGS ${KORVAN_MOSQUITTO_DIR}/.korvan-complete built
+        REGEX "^(mosquitto|openssl)(_debian_version)?=")
+    foreach(line IN LISTS built)
+        string(REGEX MATCH "^([a-z_]+)=(.*)$" ignored "${line}")
+        string(TOUPPER "${CMAKE_MATCH_1}" name)
+        set(${name} "${CMAKE_MATCH_2}")
+    endforeach()
+    if(NOT MOSQUITTO_DEBIAN_VERSION OR NOT OPENSSL_DEBIAN_VERSION)
+        message(FATAL_ERROR "${KORVAN_MOSQUITTO_DIR}/.korvan-complete names no Debian versions")
+    endif()
     foreach(entry IN LISTS korvan_licence_files)
         string(REPLACE "|" ";" entry "${entry}")
         list(GET entry 0 name)

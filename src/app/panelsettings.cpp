@@ -102,11 +102,6 @@ public:
             return true;
         m_inCommandLine = false;
         BrokerSettings &b = *m_broker;
-#ifndef KORVAN_BROKER
-        return fail(m_brokerFile
-                    + QStringLiteral(": [Broker]: this build of the panel cannot publish to a "
-                                     "broker."));
-#endif
         if (b.host.isEmpty())
             return fail(m_brokerFile
                         + QStringLiteral(": the [Broker] section has no Url key; add "
@@ -123,6 +118,15 @@ public:
             return fail(m_brokerWhere.value(b.certFile.isEmpty() ? QStringLiteral("KeyFile")
                                                                  : QStringLiteral("CertFile"))
                         + QStringLiteral(": CertFile and KeyFile go together."));
+#ifdef Q_OS_WIN
+        // The MQTT library asks OpenSSL for its default certificates, a folder no Windows
+        // system has, never the Windows store: without a CA file no broker could be trusted.
+        if (b.tls && b.caFile.isEmpty())
+            return fail(m_brokerFile
+                        + QStringLiteral(": an mqtts:// Url needs CaFile on Windows, the plant's "
+                                         "CA certificate in PEM: the Windows certificate store "
+                                         "is not used."));
+#endif
         if (!b.password.isEmpty() && b.username.isEmpty())
             return fail(m_brokerWhere.value(QStringLiteral("PasswordFile"))
                         + QStringLiteral(": a password without a Username."));

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,6 +53,11 @@ private Q_SLOTS:
                           "CaFile=@/ca.crt\nKeepAlive=3600\n")
             << QStringList() << u"mqtts://10.0.0.5:8883"_s << u"plant/hall2/panel7"_s << 3600
             << u"s3cret"_s;
+#ifndef Q_OS_WIN
+        QTest::newRow("mqtts without a CA: the system's certificates")
+            << QByteArray("[Broker]\nUrl=mqtts://broker.plant\n") << QStringList()
+            << u"mqtts://broker.plant:8883"_s << u"korvan/"_s + host.toLower() << 30 << QString();
+#endif
         QTest::newRow("--broker over Url")
             << QByteArray("[Broker]\nUrl=mqtt://old:1883\nKeepAlive=5\n")
             << QStringList {u"--broker"_s, u"mqtt://[fd00::7]:2883"_s} << u"mqtt://[fd00::7]:2883"_s
@@ -109,9 +115,15 @@ private Q_SLOTS:
                {u"Broker/CaFile"_s, u"no-such.crt"_s, u"no such file"_s});
         inFile("folder as CA file", "[Broker]\nUrl=mqtts://broker\nCaFile=@/folder\n",
                {u"Broker/CaFile"_s, u"not a regular file"_s});
+#ifdef Q_OS_WIN
+        // OpenSSL's default certificates are not the Windows store.
+        inFile("mqtts without a CA file", "[Broker]\nUrl=mqtts://broker\n",
+               {u"needs CaFile on Windows"_s, u"certificate store is not used"_s});
+#else
         inFile("password file others may read",
                "[Broker]\nUrl=mqtt://broker\nUsername=p\nPasswordFile=@/open-password\n",
                {u"Broker/PasswordFile"_s, u"open-password"_s, u"others may read"_s});
+#endif
         inFile("empty password",
                "[Broker]\nUrl=mqtt://b\nUsername=p\nPasswordFile=@/empty-password\n",
                {u"Broker/PasswordFile"_s, u"empty"_s});
@@ -167,7 +179,24 @@ private Q_SLOTS:
         QFETCH(QByteArray, file);
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
+#ifdef Q_OS_WIN
+        // Windows keeps the user's settings in the roaming profile, which no variable moves:
+        // the row's file goes there, and the user's own comes back afterwards.
+        const QString settingsPath = PanelSettings::userFile();
+        const QString kept = m_folder->filePath(u"kept.ini"_s);
+        const auto putBack = qScopeGuard([&] {
+            if (QFile::remove(settingsPath))
+                QFile::rename(kept, settingsPath);
+        });
+        QVERIFY(!QFile::exists(settingsPath) || QFile::rename(settingsPath, kept));
+        QDir().mkpath(QFileInfo(settingsPath).path());
+        QFile settings(settingsPath);
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(file);
+        settings.close();
+#else
         writeFile("config/Korvan/Korvan.ini", file, QFile::ReadOwner | QFile::WriteOwner);
+#endif
         QProcess panel;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"XDG_CONFIG_HOME"_s, m_folder->filePath(u"config"_s));
@@ -182,7 +211,10 @@ private Q_SLOTS:
     }
 
 private:
-    QString userFile() const { return m_folder->filePath(u"user.ini"_s); }
+    QString userFile() const
+    {
+        return m_folder->filePath(u"user.ini"_s);
+    }
 
     void writeFile(const char *name, const QByteArray &bytes, QFile::Permissions permissions)
     {

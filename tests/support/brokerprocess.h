@@ -13,6 +13,12 @@
 // stopped by it. Plain clients reach it on a Unix socket in its own folder, so no port is
 // chosen at all; TLS needs TCP, which is bound on loopback and tried again on another
 // port when the one drawn is taken.
+//
+// Under Wine the Linux mosquitto cannot be started from the Windows test: the one that
+// tools/windows/broker-test.sh started is used instead, on loopback TCP, with a plain
+// and a TLS listener and the certificates it made (KORVAN_TEST_BROKER_PORT,
+// KORVAN_TEST_BROKER_TLS_PORT, KORVAN_TEST_CERTIFICATES). Rows share it, so each uses base
+// topics of its own.
 class BrokerProcess
 {
 public:
@@ -33,19 +39,50 @@ public:
     quint16 tlsPort() const { return m_port; }
     QString folder() const { return m_folder.path(); }
 
-    // Settings that reach this broker on its socket.
-    BrokerSettings settings(const QString &topic, int keepAlive = 30) const
+    // Settings that reach this broker on its socket (under Wine, its plain port).
+    BrokerSettings settings(const QString &topic = {}, int keepAlive = 30) const
     {
         BrokerSettings s;
+#ifdef Q_OS_WIN
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = quint16(qEnvironmentVariableIntValue("KORVAN_TEST_BROKER_PORT"));
+#else
         s.host = socketPath();
         s.port = 0;
+#endif
         s.topic = topic;
         s.clientId = QStringLiteral("panel-") + topic.section(u'/', -1);
         s.keepAliveSeconds = keepAlive;
         return s;
     }
 
-    bool start() { return start(Options()); }
+    bool start()
+    {
+        return start(Options());
+    }
+#ifdef Q_OS_WIN
+    bool start(const Options &options)
+    {
+        // Its TLS listener asks for no client certificate and it has no users.
+        if (options.requireCertificate || !options.passwordFile.isEmpty())
+            return false;
+        m_port = options.certFile.isEmpty()
+            ? 0
+            : quint16(qEnvironmentVariableIntValue("KORVAN_TEST_BROKER_TLS_PORT"));
+        return settings().port != 0 && (options.certFile.isEmpty() || m_port != 0);
+    }
+    bool restart()
+    {
+        return false;
+    }
+    void kill()
+    {
+    }
+    static QString certificates()
+    {
+        return qEnvironmentVariable("KORVAN_TEST_CERTIFICATES");
+    }
+#else
     bool start(const Options &options)
     {
         m_options = options;
@@ -62,7 +99,10 @@ public:
     }
 
     // The same configuration again: without persistence it starts empty.
-    bool restart() { return launch(); }
+    bool restart()
+    {
+        return launch();
+    }
 
     void kill()
     {
@@ -77,8 +117,10 @@ public:
         m_output += m_process.readAll();
         return m_output;
     }
+#endif
 
 private:
+#ifndef Q_OS_WIN
     bool launch()
     {
         kill();
@@ -120,6 +162,7 @@ private:
         }
         return true;
     }
+#endif
 
     QTemporaryDir m_folder;
     QProcess m_process;

@@ -7,9 +7,16 @@
 
 #include <optional>
 
+#ifdef Q_OS_WIN
+#    include <mosquitto.h>
+#endif
+
+#include "brokersettings.h"
 #include "waituntil.h"
 
-// mosquitto_sub on a broker's socket: what a plant's consumer of the topics sees.
+// What a plant's consumer of the topics sees: mosquitto_sub on the broker's socket or port.
+// Under Wine, which cannot start the Linux mosquitto_sub, the library itself subscribes; it
+// is driven each time the messages are read.
 class BrokerSubscriber
 {
 public:
@@ -20,12 +27,55 @@ public:
         bool retained = false;
     };
 
-    BrokerSubscriber(const QString &socketPath, const QString &filter)
+#ifdef Q_OS_WIN
+    BrokerSubscriber(const BrokerSettings &broker, const QString &filter)
     {
+        mosquitto_lib_init();
+        m_client = mosquitto_new(nullptr, true, this);
+        mosquitto_message_callback_set(
+            m_client, [](mosquitto *, void *self, const mosquitto_message *m) {
+                static_cast<BrokerSubscriber *>(self)->m_messages.append(
+                    {QString::fromUtf8(m->topic),
+                     QByteArray(static_cast<const char *>(m->payload), m->payloadlen), m->retain});
+            });
+        mosquitto_subscribe_callback_set(
+            m_client, [](mosquitto *, void *self, int, int, const int *) {
+                static_cast<BrokerSubscriber *>(self)->m_subscribed = true;
+            });
+        if (mosquitto_connect(m_client, qPrintable(broker.host), broker.port, 60)
+                == MOSQ_ERR_SUCCESS
+            && mosquitto_subscribe(m_client, nullptr, qPrintable(filter), 1) == MOSQ_ERR_SUCCESS)
+            waitUntil([this] { return !messages().isEmpty() || m_subscribed; }, 20000);
+        if (!m_subscribed)
+            qWarning("the subscriber for %s did not subscribe", qPrintable(filter));
+    }
+    ~BrokerSubscriber()
+    {
+        mosquitto_destroy(m_client);
+    }
+
+    const QList<Message> &messages()
+    {
+        // Until a turn of the library's loop brings nothing new.
+        for (int turn = 0; turn < 1000; ++turn) {
+            const qsizetype before = m_messages.size();
+            if (mosquitto_loop(m_client, 0, 1) != MOSQ_ERR_SUCCESS || m_messages.size() == before)
+                break;
+        }
+        return m_messages;
+    }
+#else
+    BrokerSubscriber(const BrokerSettings &broker, const QString &filter)
+    {
+        const QStringList where = broker.port == 0
+            ? QStringList {QStringLiteral("--unix"), broker.host}
+            : QStringList {QStringLiteral("-h"), broker.host, QStringLiteral("-p"),
+                           QString::number(broker.port)};
         m_process.start(QStringLiteral("mosquitto_sub"),
-                        {QStringLiteral("--unix"), socketPath, QStringLiteral("-q"),
-                         QStringLiteral("1"), QStringLiteral("-t"), filter, QStringLiteral("-F"),
-                         QStringLiteral("%r %t %p")});
+                        where
+                            + QStringList {QStringLiteral("-q"), QStringLiteral("1"),
+                                           QStringLiteral("-t"), filter, QStringLiteral("-F"),
+                                           QStringLiteral("%r %t %p")});
     }
     ~BrokerSubscriber()
     {
@@ -46,6 +96,7 @@ public:
         }
         return m_messages;
     }
+#endif
 
     std::optional<QByteArray> latest(const QString &topic)
     {
@@ -99,8 +150,13 @@ public:
     }
 
 private:
+#ifdef Q_OS_WIN
+    mosquitto *m_client = nullptr;
+    bool m_subscribed = false;
+#else
     QProcess m_process;
     QByteArray m_pending;
+#endif
     QList<Message> m_messages;
     qsizetype m_eventsSeen = 0;
 };

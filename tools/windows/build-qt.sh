@@ -35,8 +35,6 @@ if [ -f "$STAMP" ]; then
     exit 0
 fi
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
 PACKAGES="dpkg-dev cmake ninja-build perl qt6-base-dev qt6-base-dev-tools
 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64"
 
@@ -57,30 +55,10 @@ echo "(about 20 minutes on 2 cores; log: $LOG)" >&2
 START=$(date +%s)
 echo "--- $(date -u +%Y-%m-%dT%H:%M:%SZ) start" >>"$LOG"
 
-need_src=1
-grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && need_src=0
-grep -qs '^deb-src ' /etc/apt/sources.list && need_src=0
-if [ "$need_src" -eq 1 ]; then
-    echo "Adding Debian's source repository to apt" >&2
-    $SUDO tee /etc/apt/sources.list.d/korvan-deb-src.sources >/dev/null <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-
-Types: deb-src
-URIs: http://deb.debian.org/debian-security
-Suites: bookworm-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-fi
-# A new source needs apt's lists renewed even when every package is there.
-update=""
-[ "$need_src" -eq 0 ] || update=--update
-# shellcheck disable=SC2086 # one word per package; update is empty or one word
-"$HERE/../install-packages.sh" $update --log "$LOG" $PACKAGES
+# shellcheck source=tools/windows/debian-source.sh
+. "$HERE/debian-source.sh"
+# shellcheck disable=SC2086 # one word per package
+korvan_source_packages "$LOG" $PACKAGES
 
 # The build happens in a folder of its own and the result moves into place only when
 # complete, so an interrupted build leaves nothing that looks usable; the next run

@@ -18,11 +18,13 @@ MODE=${1:-build}
 
 # What the cross build and its checks need besides what build-qt.sh installs.
 PACKAGES="cmake ninja-build g++ qt6-base-dev fonts-dejavu-core iproute2 util-linux
-wine wine64 fonts-wine nsis xvfb xauth xdotool xclip imagemagick"
+wine wine64 fonts-wine nsis xvfb xauth xdotool xclip imagemagick
+mosquitto openssl libmosquitto-dev"
 # shellcheck disable=SC2086 # one word per package
 "$ROOT/tools/install-packages.sh" $PACKAGES
 
 QT=$("$ROOT/tools/windows/build-qt.sh" | tail -n 1)
+MOSQUITTO=$("$ROOT/tools/windows/build-mosquitto.sh" | tail -n 1)
 LAUNCHER=""
 command -v ccache >/dev/null && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
@@ -44,7 +46,7 @@ configure() {
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DCMAKE_BUILD_TYPE=Release -DKORVAN_WERROR=ON -DKORVAN_BUILD_TESTS="$1" \
         -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/tools/windows/wine-run.sh" \
-        -DKORVAN_HOST_SIM="$HOST/bin/korvan-sim" \
+        -DKORVAN_HOST_SIM="$HOST/bin/korvan-sim" -DKORVAN_MOSQUITTO_DIR="$MOSQUITTO" \
         $LAUNCHER >/dev/null
 }
 

@@ -114,7 +114,28 @@ has "$L/MinGW-w64.txt" "winpthreads"
 has "$L/README.txt" "qt6-base source package, version"
 grep -Eq 'apt-get source qt6-base=[0-9][^ ]*' "$L/README.txt" \
     || fail "README.txt does not name the qt6-base version built"
+has "$L/libmosquitto.txt" "Eclipse Distribution License 1.0"
+has "$L/EDL-1.0.txt" "Eclipse Distribution License - v 1.0"
+has "$L/OpenSSL.txt" "Apache License"
+has "$L/README.txt" "takes it under the Eclipse Distribution"
+for package in mosquitto openssl; do
+    grep -Eq "apt-get source $package=[0-9][^ ]*" "$L/README.txt" \
+        || fail "README.txt does not name the $package version built"
+done
 echo "ok: licences ($(ls "$L" | tr '\n' ' '))"
+
+# The plant publisher's libraries; korvan.exe would not start without them.
+for dll in libmosquitto.dll libssl-3-x64.dll libcrypto-3-x64.dll; do
+    test -f "$DIR/bin/$dll" || fail "bin/$dll is not installed"
+    # OpenSSL reads its configuration from a folder compiled in: a path of the build machine
+    # would be one that any Windows user may create on the current drive.
+    ! grep -aq "$HOME/.cache\|-mingw64-[0-9a-f]\{12\}/" "$DIR/bin/$dll" \
+        || fail "bin/$dll names a folder of the build machine"
+done
+grep -aq 'C:/Program Files/Common Files/SSL' "$DIR/bin/libcrypto-3-x64.dll" \
+    || fail "libcrypto-3-x64.dll does not read its configuration from Common Files\\SSL"
+echo "ok: MQTT and TLS libraries ($(cd "$DIR/bin" && du -k libmosquitto.dll libssl-3-x64.dll \
+    libcrypto-3-x64.dll | awk '{ printf "%s%s %s KiB", (NR > 1 ? ", " : ""), $2, $1 }'))"
 
 # Version records and manifests, as Windows reads them from the programs.
 resources() { x86_64-w64-mingw32-windres -i "$1" -O rc 2>/dev/null | sed 's/""/"/g'; }
