@@ -38,7 +38,7 @@ private Q_SLOTS:
         BrokerSettings settings = broker.settings(u"korvan/old"_s);
         settings.host = u"127.0.0.1"_s;
         settings.port = gate.port();
-        BrokerSubscriber subscriber(broker.socketPath(), u"korvan/old/#"_s);
+        BrokerSubscriber subscriber(broker.settings(), u"korvan/old/#"_s);
         ConnectedPanel panel;
         PlantPublisher publisher(settings, *panel.form);
         QVERIFY(panel.startConnected() && panel.identify(panel.peer));

@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "brokerhistory.h"
 #include "brokerlink.h"
 #include "brokeroutbox.h"
 #include "brokerprocess.h"
@@ -43,37 +44,6 @@ constexpr bool OwnBroker = true;
 #endif
 const char *const NeedsOwnBroker = "needs a mosquitto of its own, which a test under Wine "
                                    "cannot start";
-
-// The korvan.broker lines, from whichever thread wrote them.
-QMutex historyMutex;
-QStringList history;
-QtMessageHandler previousHandler = nullptr;
-
-void keepBrokerLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (context.category && QByteArrayView(context.category) == "korvan.broker") {
-        const QMutexLocker lock(&historyMutex);
-        history << message;
-    }
-    previousHandler(type, context, message);
-}
-
-bool historySays(const QString &text, int timeoutMs = 30000)
-{
-    return waitUntil(
-        [&] {
-            const QMutexLocker lock(&historyMutex);
-            return std::any_of(history.cbegin(), history.cend(),
-                               [&](const QString &line) { return line.contains(text); });
-        },
-        timeoutMs);
-}
-
-QString historyText()
-{
-    const QMutexLocker lock(&historyMutex);
-    return history.join(u'\n');
-}
 
 bool run(const QString &program, const QStringList &arguments, const QString &folder)
 {
@@ -145,16 +115,12 @@ class TestPublisher : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        previousHandler = qInstallMessageHandler(keepBrokerLines);
+        BrokerHistory::install();
         QVERIFY(m_certificates.isValid());
         if (OwnBroker)
             makeCertificates();
     }
-    void init()
-    {
-        const QMutexLocker lock(&historyMutex);
-        history.clear();
-    }
+    void init() { BrokerHistory::clear(); }
 
     // The window's changes, each on its topic, the state document and the events.
     void followsTheWindow_data()
@@ -222,7 +188,8 @@ private Q_SLOTS:
                 break;
             }
         }
-        QVERIFY2(subscriber.waitFor(base + u'/' + topic, payload), qPrintable(historyText()));
+        QVERIFY2(subscriber.waitFor(base + u'/' + topic, payload),
+                 qPrintable(BrokerHistory::text()));
         QVERIFY(waitUntil([&] { return showsWindow(subscriber, base, *panel.form); }, 20000));
         // A consumer that comes late has the same from the retained messages.
         BrokerSubscriber late(broker.settings(), base + u'/' + topic);
@@ -319,7 +286,7 @@ private Q_SLOTS:
             QVERIFY(before.waitFor(base + u"/link"_s, "up"));
         }
         broker.kill();
-        QVERIFY(historySays(u"connection to unix:"_s));
+        QVERIFY(BrokerHistory::says(u"connection to unix:"_s));
         panel.press(13);
         QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
         panel.peer.send("10000000");
@@ -338,7 +305,7 @@ private Q_SLOTS:
         const auto lost = after.waitForEvent(base + u"/event"_s, u"events not published"_s);
         QVERIFY(lost);
         QVERIFY(lost->value(u"count"_s).toInt() >= 1);
-        QVERIFY(historySays(u"could not be published"_s));
+        QVERIFY(BrokerHistory::says(u"could not be published"_s));
     }
 
     // No broker at start-up: the panel works, and connects once the broker is there.
@@ -353,7 +320,7 @@ private Q_SLOTS:
         QVERIFY(panel.startConnected() && panel.identify(panel.peer));
         panel.press(13);
         QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
-        QVERIFY(historySays(u"cannot connect to unix:"_s));
+        QVERIFY(BrokerHistory::says(u"cannot connect to unix:"_s));
         QVERIFY(broker.start());
         BrokerSubscriber subscriber(broker.settings(), base + u"/#"_s);
         QVERIFY(subscriber.waitFor(base + u"/status"_s, "online", 70000));
@@ -403,12 +370,13 @@ private Q_SLOTS:
         ConnectedPanel panel;
         PlantPublisher publisher(settings, *panel.form);
         if (refusal.isEmpty()) {
-            QVERIFY2(subscriber.waitFor(base + u"/status"_s, "online"), qPrintable(historyText()));
+            QVERIFY2(subscriber.waitFor(base + u"/status"_s, "online"),
+                     qPrintable(BrokerHistory::text()));
         } else {
-            QVERIFY2(historySays(refusal), qPrintable(historyText()));
+            QVERIFY2(BrokerHistory::says(refusal), qPrintable(BrokerHistory::text()));
             QVERIFY(!subscriber.latest(base + u"/status"_s));
         }
-        qInfo("%s", qPrintable(historyText()));
+        qInfo("%s", qPrintable(BrokerHistory::text()));
     }
 
     // A user and password under an ACL: refusals in the history, and the panel goes on.
@@ -447,7 +415,7 @@ private Q_SLOTS:
         settings.password = password;
         ConnectedPanel panel;
         PlantPublisher publisher(settings, *panel.form);
-        QVERIFY2(historySays(said), qPrintable(historyText()));
+        QVERIFY2(BrokerHistory::says(said), qPrintable(BrokerHistory::text()));
         QVERIFY(panel.startConnected() && panel.identify(panel.peer));
         panel.press(13);
         QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
@@ -550,7 +518,7 @@ private Q_SLOTS:
         qInfo("%s: slowest of 20 presses framed in %lld us", QTest::currentDataTag(),
               static_cast<long long>(slowest));
         if (!silent)
-            QVERIFY(historySays(u"does not resolve"_s));
+            QVERIFY(BrokerHistory::says(u"does not resolve"_s));
     }
 
     // make stress: twenty panels, each with its own korvan-sim on its own loopback address
