@@ -246,7 +246,7 @@ int main(int argc, char *argv[])
         return ExitStatus::AlreadyRunning;
 
     QPointer<Form1> form = new Form1;
-    settings->applyTo(*form->controls().Winsock1);
+    form->setLinkSettings(settings->link());
 #ifdef KORVAN_BROKER
     // Connects at once, not when supervision starts, and stays for the whole run.
     std::unique_ptr<PlantPublisher> publisher;

@@ -232,6 +232,39 @@ private Q_SLOTS:
                               [](QChar c) { return c.category() == QChar::Other_Control; }),
                  qPrintable(fault.message));
     }
+    // An allowed peer as written: only a full address, with a plain prefix, is taken; the
+    // address is kept as written, not masked to its network.
+    void peerEntries_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QHostAddress>("address"); // null: refused
+        QTest::addColumn<int>("prefix");
+        const auto taken = [](const char *entry, const char *address, int prefix) {
+            QTest::newRow(entry) << QString::fromLatin1(entry)
+                                 << QHostAddress(QLatin1String(address)) << prefix;
+        };
+        taken("192.168.1.20", "192.168.1.20", 32);
+        taken(" 10.1.2.3/8 ", "10.1.2.3", 8);
+        taken("::ffff:192.168.1.20", "::ffff:192.168.1.20", 128);
+        taken("fd00::/64", "fd00::", 64);
+        taken("0.0.0.0/0", "0.0.0.0", 0);
+        for (const char *refused :
+             {" ", "/24", "192.168.1.20/", "192.168.1.20/33", "fd00::/129", "192.168.1.20/-1",
+              "192.168.1.20/+8", "192.168.1.20/8/8", "192.168.1.20/x", "192.168.1", "10.1",
+              "256.1.1.1", "fe80::1%eth0", "controller.local", "192.168.1.20 junk",
+              "10.0.0.1,192.168.1.20"})
+            QTest::addRow("refused [%s]", refused)
+                << QString::fromLatin1(refused) << QHostAddress() << -1;
+    }
+    void peerEntries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QHostAddress, address);
+        QFETCH(int, prefix);
+        const auto subnet = PanelSettings::parsePeer(entry);
+        QCOMPARE(subnet.value_or(SocketControl::Subnet {QHostAddress(), -1}),
+                 (SocketControl::Subnet {address, prefix}));
+    }
     // The display: "offscreen", none (""), or a DISPLAY with no server behind it; the user's
     // settings file; what the program must say: on standard output if it ends well, else on
     // standard error.

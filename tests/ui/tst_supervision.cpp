@@ -258,7 +258,7 @@ private Q_SLOTS:
     {
         Window panel;
         SocketControl &socket = *panel.c.Winsock1;
-        socket.setAllowedPeers({*SocketControl::parsePeer(QStringLiteral("127.0.0.1"))});
+        socket.setAllowedPeers({{QHostAddress(QHostAddress::LocalHost), 32}});
         QSignalSpy refused(&socket, &SocketControl::strangerRefused);
         QSignalSpy requests(&socket, &SocketControl::connectionRequest);
         QVERIFY(refused.isValid() && requests.isValid() && panel.reports.isValid());
