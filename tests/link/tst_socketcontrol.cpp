@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "controllerpeer.h"
+#include "keepalive.h"
 #include "linklog.h"
 #include "nativesocket.h"
 #include "runtimeerror.h"
@@ -159,8 +160,8 @@ private Q_SLOTS:
         auto *connection = panel.findChild<QTcpSocket *>();
         QVERIFY(connection);
         QCOMPARE(connection->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
-        const auto keepAlive = NativeSocket::keepAlive(connection->socketDescriptor());
-        const NativeSocket::KeepAlive k = keepAlive.value_or(NativeSocket::KeepAlive());
+        const auto keepAlive = readKeepAlive(connection->socketDescriptor());
+        const KeepAlive k = keepAlive.value_or(KeepAlive());
 #ifdef Q_OS_WIN
         // Every Windows that Qt 6 runs on reads the settings back; Wine cannot.
         if (!keepAlive)
