@@ -87,6 +87,14 @@ void tellAlreadyRunning(bool raised)
         showBox(QMessageBox::Information, text);
 }
 
+// Also where the settings and the history are kept.
+void nameApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral(KORVAN_PRODUCT_NAME));
+    QCoreApplication::setApplicationName(QStringLiteral(KORVAN_PRODUCT_NAME));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION_TEXT));
+}
+
 // Options first: --help and --version need no display, and a bad option must not open a
 // window. Returns the status to end with, or nothing when the panel is to run.
 std::optional<int> answerOptions(int &argc, char **argv, CommandLine &commandLine)
@@ -178,6 +186,26 @@ void comeToFrontOnRequest(SingleInstance &instance, const QPointer<Form1> &form)
     });
 }
 
+// Connects at once, not when supervision starts, and stays for the whole run; the call
+// returned ends it.
+std::function<void()> startPublishing(const PanelSettings &settings, Form1 &form)
+{
+#ifdef KORVAN_BROKER
+    if (settings.broker) {
+        auto publisher = std::make_shared<std::unique_ptr<PlantPublisher>>(
+            std::make_unique<PlantPublisher>(*settings.broker, form));
+        return [publisher] {
+            publisher->reset();
+        };
+    }
+#else
+    Q_UNUSED(settings);
+    Q_UNUSED(form);
+#endif
+    return [] {
+    };
+}
+
 // Who asked the panel to stop (nobody: its own "Zakończ program"), and whether the end
 // line is written; it is written once.
 struct Ending
@@ -224,10 +252,7 @@ void endOnRequest(StopSignals &stopSignals, Ending &ending, std::function<void()
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setOrganizationName(QStringLiteral(KORVAN_PRODUCT_NAME));
-    QCoreApplication::setApplicationName(QStringLiteral(KORVAN_PRODUCT_NAME));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION_TEXT));
-
+    nameApplication();
     CommandLine commandLine;
     if (const auto status = answerOptions(argc, argv, commandLine))
         return *status;
@@ -247,18 +272,7 @@ int main(int argc, char *argv[])
 
     QPointer<Form1> form = new Form1;
     form->setLinkSettings(settings->link());
-#ifdef KORVAN_BROKER
-    // Connects at once, not when supervision starts, and stays for the whole run.
-    std::unique_ptr<PlantPublisher> publisher;
-    if (settings->broker)
-        publisher = std::make_unique<PlantPublisher>(*settings->broker, *form);
-    const auto endPublishing = [&publisher] {
-        publisher.reset();
-    };
-#else
-    const auto endPublishing = [] {
-    };
-#endif
+    const auto endPublishing = startPublishing(*settings, *form);
     comeToFrontOnRequest(instance, form);
 
     Ending ending;
