@@ -5,11 +5,11 @@
 
 #include <optional>
 
-#include "commandline.h"
 #include "connectedpanel.h"
 #include "exitstatus.h"
 #include "operatorprocess.h"
 #include "panelsettings.h"
+#include "panelsettingsload.h"
 #include "singleinstance.h"
 
 using namespace Qt::StringLiterals;
@@ -340,7 +340,7 @@ private Q_SLOTS:
         });
         if (settingsFile) {
             QVERIFY(!QFile::exists(settingsPath) || QFile::rename(settingsPath, kept));
-            QVERIFY(write(settingsPath, *settingsFile));
+            QVERIFY(PanelSettingsLoad::write(settingsPath, *settingsFile));
             said << QDir::toNativeSeparators(settingsPath);
         }
         QProcess process;
@@ -394,11 +394,11 @@ private Q_SLOTS:
         const QByteArray good = "[Network]\nListen=127.0.0.1\n";
         switch (obstacle) {
         case Obstacle::UnsearchableFolder:
-            QVERIFY(write(path, good));
+            QVERIFY(PanelSettingsLoad::write(path, good));
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner));
             break;
         case Obstacle::UnreadableFile:
-            QVERIFY(write(path, good) && QFile::setPermissions(path, {}));
+            QVERIFY(PanelSettingsLoad::write(path, good) && QFile::setPermissions(path, {}));
             break;
         case Obstacle::Folder:
             QVERIFY(QDir().mkpath(path));
@@ -412,7 +412,7 @@ private Q_SLOTS:
             QVERIFY(QFile::link(m_home->filePath(u"nowhere.ini"_s), path));
             break;
         case Obstacle::FileAsFolder:
-            QVERIFY(write(folder, good));
+            QVERIFY(PanelSettingsLoad::write(folder, good));
             break;
         }
         QProcess process;
@@ -462,7 +462,8 @@ private Q_SLOTS:
         QStringList arguments {u"--log-file"_s, path};
         if (inSettingsFile) {
             arguments.clear();
-            QVERIFY(write(userPath(), "[History]\nFile=" + path.toUtf8() + '\n'));
+            QVERIFY(
+                PanelSettingsLoad::write(userPath(), "[History]\nFile=" + path.toUtf8() + '\n'));
             said << u"History/File"_s << userPath();
         }
         QProcess process;
@@ -558,21 +559,13 @@ private:
     {
         return m_home->filePath(u"config/Korvan/Korvan.ini"_s);
     }
-    static bool write(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-            && file.write(bytes) == bytes.size();
-    }
     std::optional<PanelSettings> load(const FileText &system, const FileText &user,
                                       const QStringList &arguments, PanelSettings::Fault *fault)
     {
-        if ((system && !write(systemPath(), *system)) || (user && !write(userPath(), *user)))
+        if ((system && !PanelSettingsLoad::write(systemPath(), *system))
+            || (user && !PanelSettingsLoad::write(userPath(), *user)))
             return std::nullopt;
-        CommandLine commandLine;
-        if (commandLine.parse(QStringList {u"korvan"_s} + arguments) != CommandLine::Outcome::Run)
-            return std::nullopt;
-        return PanelSettings::load(systemPath(), userPath(), commandLine, fault);
+        return PanelSettingsLoad::load(systemPath(), userPath(), arguments, fault);
     }
     // The program ends by itself, with the status and the texts expected; whatever it says
     // stays short and drives no terminal.
