@@ -353,6 +353,20 @@ private Q_SLOTS:
             QVERIFY2(!lines.contains("einstall"), lines.constData());
         }
     }
+    // Standard error that someone watches gets the history's lines too: here the one that
+    // notes the missing display.
+    void historyOnWatchedStderr()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows always has its desktop: DISPLAY names nothing there");
+#endif
+        qputenv("QT_FORCE_STDERR_LOGGING", "1");
+        const auto unset = qScopeGuard([] { qunsetenv("QT_FORCE_STDERR_LOGGING"); });
+        QProcess process;
+        launch(process, {}, QString());
+        checkEnd(process, ExitStatus::NoGraphicalSession,
+                 {u"critical korvan.app: no graphical session: Korvan: the operator panel"_s});
+    }
     // Only a settings file that is certainly not there is skipped: one that may be there but
     // cannot be reached or read stops the start. Started as an operator: root reads anything.
     void unreachableSettings_data()
