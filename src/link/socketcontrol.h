@@ -9,7 +9,6 @@
 #include <QString>
 
 #include <deque>
-#include <optional>
 #include <utility>
 
 #include "historyburst.h"
