@@ -7,7 +7,6 @@
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QPushButton>
-#include <QStyleFactory>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -25,11 +24,13 @@
 #include "form1.h"
 #include "historysink.h"
 #include "inboundtext.h"
+#include "panelrun.h"
 #include "shapecontrol.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The benchmarks' shared steps, and the clock they all read.
+using namespace PanelRun;
 
 constexpr int Presses = 2000;
 constexpr int WarmUpPresses = 100;
@@ -37,20 +38,6 @@ constexpr int ThroughputMs = 2000;
 constexpr int StartupRuns = 9;
 constexpr int IdleSeconds = 10;
 const QString WithoutHistory = QStringLiteral("korvan.*=false");
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto index = size_t(p * double(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
-
-double micros(Clock::duration d)
-{
-    return std::chrono::duration<double, std::micro>(d).count();
-}
 
 struct Row
 {
@@ -75,34 +62,6 @@ void addRow(const char *figure, double value, double base, const char *unit, int
                     target, met});
 }
 
-void say(const QString &text)
-{
-    std::fprintf(stderr, "%s\n", qPrintable(text));
-}
-
-// A shown panel listening on a system-picked port, supervision started by a click.
-quint16 startPanel(Form1 &form)
-{
-    form.show();
-    if (!QTest::qWaitForWindowExposed(&form))
-        qFatal("the panel's window was not exposed");
-    QTest::mouseClick(form.controls().Command1, Qt::LeftButton);
-    QElapsedTimer waited;
-    waited.start();
-    while (form.controls().Winsock1->LocalPort() == 0 && waited.elapsed() < 5000)
-        QTest::qWait(5);
-    return quint16(form.controls().Winsock1->LocalPort());
-}
-
-void waitConnected(Form1 &form)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (form.controls().Winsock1->State() != SocketControl::sckConnected
-           && waited.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
 // Every output button of the panel, in the order the presses visit them.
 QList<QPushButton *> outputButtons(Form1 &form)
 {
@@ -116,33 +75,24 @@ QList<QPushButton *> outputButtons(Form1 &form)
 // frame's 27th byte.
 std::vector<double> panelPressLatencies()
 {
-    std::vector<double> panel;
     Form1 form(0);
-    const quint16 port = startPanel(form);
+    const quint16 port = PanelRun::startPanel(form);
     ControllerThread controller(port, ControllerThread::Mode::TimeFrames);
     if (!controller.waitConnected(5000))
         qFatal("the controller could not connect");
-    waitConnected(form);
+    PanelRun::waitConnected(form);
     const QList<QPushButton *> buttons = outputButtons(form);
-    for (int i = 0; i < WarmUpPresses + Presses; ++i) {
-        QPushButton *button = buttons.at(i % buttons.size());
-        const auto pressed = Clock::now();
-        QTest::mouseClick(button, Qt::LeftButton);
-        Clock::time_point arrived;
-        if (!controller.takeFrame(5000, &arrived))
-            qFatal("no frame for press %d", i);
-        if (i >= WarmUpPresses)
-            panel.push_back(micros(arrived - pressed));
-        // Repaints and the rest of the turn happen between presses, as they would.
-        QCoreApplication::processEvents();
-    }
-    return panel;
+    const auto press = [&buttons](int i) {
+        QTest::mouseClick(buttons.at(i % buttons.size()), Qt::LeftButton);
+    };
+    // Repaints and the rest of the turn happen between presses, as they would.
+    return PanelRun::timePresses(controller, WarmUpPresses, Presses, press,
+                                 [](int, Clock::time_point) { QCoreApplication::processEvents(); });
 }
 
 // The baseline: the same 27 bytes written by a plain socket, each timed to its arrival.
 std::vector<double> baselinePressLatencies()
 {
-    std::vector<double> base;
     QTcpServer server;
     server.listen(QHostAddress::LocalHost);
     ControllerThread controller(server.serverPort(), ControllerThread::Mode::TimeFrames);
@@ -151,18 +101,12 @@ std::vector<double> baselinePressLatencies()
     sender->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     controller.waitConnected(5000);
     const QByteArray frame = QByteArrayLiteral("0000000000000000000000000\r\n");
-    for (int i = 0; i < WarmUpPresses + Presses; ++i) {
-        const auto sent = Clock::now();
+    const auto send = [sender, &frame](int) {
         sender->write(frame);
         sender->flush();
-        Clock::time_point arrived;
-        if (!controller.takeFrame(5000, &arrived))
-            qFatal("baseline frame %d lost", i);
-        if (i >= WarmUpPresses)
-            base.push_back(micros(arrived - sent));
-        QCoreApplication::processEvents();
-    }
-    return base;
+    };
+    return PanelRun::timePresses(controller, WarmUpPresses, Presses, send,
+                                 [](int, Clock::time_point) { QCoreApplication::processEvents(); });
 }
 
 // The same presses with the history kept, as the program keeps it: one line each.
@@ -206,93 +150,112 @@ void measurePressLatency()
            QStringLiteral("<= 1.2x without"), keptP99 <= 1.2 * p99);
 }
 
+// The socket's events are queued calls to it: the handler's time runs from that call's
+// delivery to the end of the panel's own slot, which runs first.
+struct DeliveryWatch : QObject
+{
+    Clock::time_point delivered;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::MetaCall)
+            delivered = Clock::now();
+        return false;
+    }
+};
+
+struct InboundFigures
+{
+    qint64 arrivals = 0;
+    qint64 wrongIndicators = 0;
+    double handlerUs = 0;
+    qint64 textsSent = 0;
+};
+
+// Counts the arrivals, and those that left the indicators not showing what they said.
+void watchArrivals(Form1 &form, const DeliveryWatch &watch, InboundFigures &figures)
+{
+    QObject::connect(form.controls().Winsock1, &SocketControl::dataArrival, &form,
+                     [&form, &watch, &figures](qint32) {
+                         figures.handlerUs += micros(Clock::now() - watch.delivered);
+                         ++figures.arrivals;
+                         const QString &text = form.state().ReceivedText;
+                         for (int k : {1, 8}) {
+                             const auto colour = Inbound::indicatorColour(
+                                 Inbound::stateOf(Inbound::inputChar(text, k)));
+                             if (colour && form.controls().I[size_t(k - 1)]->backColor() != *colour)
+                                 ++figures.wrongIndicators;
+                         }
+                     });
+}
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 // Inbound: the controller sends input texts as fast as it can for a while.
+InboundFigures panelInbound()
+{
+    InboundFigures figures;
+    Form1 form(0);
+    const quint16 port = PanelRun::startPanel(form);
+    SocketControl *socket = form.controls().Winsock1;
+    DeliveryWatch watch;
+    socket->installEventFilter(&watch);
+    watchArrivals(form, watch, figures);
+    ControllerThread controller(port, ControllerThread::Mode::Blast);
+    controller.waitConnected(5000);
+    PanelRun::waitConnected(form);
+    figures.arrivals = 0;
+    figures.handlerUs = 0;
+    runFor(ThroughputMs);
+    figures.textsSent = controller.textsSent();
+    controller.stop();
+    socket->removeEventFilter(&watch);
+    return figures;
+}
+
+// The baseline: the same texts read by a plain socket.
+qint64 baselineInbound()
+{
+    qint64 arrivals = 0;
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    ControllerThread controller(server.serverPort(), ControllerThread::Mode::Blast);
+    server.waitForNewConnection(5000);
+    QTcpSocket *reader = server.nextPendingConnection();
+    QObject::connect(reader, &QTcpSocket::readyRead, reader, [&] {
+        reader->readAll();
+        ++arrivals;
+    });
+    controller.waitConnected(5000);
+    runFor(ThroughputMs);
+    controller.stop();
+    return arrivals;
+}
+
 void measureInbound()
 {
     say(QStringLiteral("inbound throughput (%1 ms each)...").arg(ThroughputMs));
-    qint64 arrivals = 0, wrongIndicators = 0;
-    double handlerUs = 0;
-    qint64 texts = 0;
-    {
-        Form1 form(0);
-        const quint16 port = startPanel(form);
-        SocketControl *socket = form.controls().Winsock1;
-        // The socket's events are queued calls to it: the handler's time runs from that
-        // call's delivery to the end of the panel's own slot, which runs first.
-        Clock::time_point delivered;
-        struct DeliveryWatch : QObject
-        {
-            Clock::time_point *at;
-            explicit DeliveryWatch(Clock::time_point *t)
-                : at(t)
-            {
-            }
-            bool eventFilter(QObject *, QEvent *e) override
-            {
-                if (e->type() == QEvent::MetaCall)
-                    *at = Clock::now();
-                return false;
-            }
-        } watch(&delivered);
-        socket->installEventFilter(&watch);
-        QObject::connect(socket, &SocketControl::dataArrival, &form, [&](qint32) {
-            handlerUs += micros(Clock::now() - delivered);
-            ++arrivals;
-            // Fully applied: the indicators show what this arrival said.
-            const QString &text = form.state().ReceivedText;
-            for (int k : {1, 8}) {
-                const auto colour
-                    = Inbound::indicatorColour(Inbound::stateOf(Inbound::inputChar(text, k)));
-                if (colour && form.controls().I[size_t(k - 1)]->backColor() != *colour)
-                    ++wrongIndicators;
-            }
-        });
-        ControllerThread controller(port, ControllerThread::Mode::Blast);
-        controller.waitConnected(5000);
-        waitConnected(form);
-        arrivals = 0;
-        handlerUs = 0;
-        QEventLoop loop;
-        QTimer::singleShot(ThroughputMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        texts = controller.textsSent();
-        controller.stop();
-        socket->removeEventFilter(&watch);
-    }
+    const InboundFigures panel = panelInbound();
     const double seconds = ThroughputMs / 1000.0;
-    const double rate = double(arrivals) / seconds;
-
-    qint64 baseArrivals = 0;
-    {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost);
-        ControllerThread controller(server.serverPort(), ControllerThread::Mode::Blast);
-        server.waitForNewConnection(5000);
-        QTcpSocket *reader = server.nextPendingConnection();
-        QObject::connect(reader, &QTcpSocket::readyRead, reader, [&] {
-            reader->readAll();
-            ++baseArrivals;
-        });
-        controller.waitConnected(5000);
-        QEventLoop loop;
-        QTimer::singleShot(ThroughputMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        controller.stop();
-    }
-    const double baseRate = double(baseArrivals) / seconds;
+    const double rate = double(panel.arrivals) / seconds;
+    const double baseRate = double(baselineInbound()) / seconds;
     addRow("inbound arrivals handled", rate / 1000, baseRate / 1000, " k/s", 1,
            QStringLiteral(">= 100 k/s"), rate >= 100000);
-    const double perArrival = arrivals ? handlerUs / double(arrivals) : 0;
+    const double perArrival = panel.arrivals ? panel.handlerUs / double(panel.arrivals) : 0;
     rows.push_back({QStringLiteral("handler cost per arrival"),
                     QString::number(perArrival, 'f', 2) + QStringLiteral(" us"),
                     QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("< 10 us"),
                     perArrival < 10});
     say(QStringLiteral("  controller sent %1 texts (%2 k/s); %3 arrivals; %4 with indicators "
                        "not matching their text")
-            .arg(texts)
-            .arg(double(texts) / seconds / 1000, 0, 'f', 0)
-            .arg(arrivals)
-            .arg(wrongIndicators));
+            .arg(panel.textsSent)
+            .arg(double(panel.textsSent) / seconds / 1000, 0, 'f', 0)
+            .arg(panel.arrivals)
+            .arg(panel.wrongIndicators));
 }
 
 struct Launch
@@ -403,15 +366,12 @@ void printTable(double totalSeconds)
 
 int main(int argc, char *argv[])
 {
-    // Qt warns on every start without a runtime directory; give this run and its children one.
     QTemporaryDir runtimeDir;
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtimeDir.isValid())
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
+    PanelRun::useRuntimeFolder(runtimeDir);
     QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     // The figures are the panel's without its history, as before it had one, unless a
     // figure says otherwise: no line is even formatted.
-    QLoggingCategory::setFilterRules(WithoutHistory);
+    PanelRun::lookAsThePanel(WithoutHistory);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: korvan-bench PANEL-LAUNCHER PLAIN-WINDOW\n");

@@ -2,10 +2,8 @@
 // broker, each beside the same figure without a broker.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QPushButton>
 #include <QSemaphore>
-#include <QStyleFactory>
 #include <QTest>
 #include <QThread>
 #include <QToolButton>
@@ -23,34 +21,18 @@
 #include "brokerprocess.h"
 #include "controllerthread.h"
 #include "form1.h"
+#include "panelrun.h"
 #include "plantpublisher.h"
 #include "procstats.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The benchmarks' shared steps, and the clock they all read.
+using namespace PanelRun;
 
 constexpr int Presses = 300;
 constexpr int WarmUpPresses = 50;
 constexpr int FloodSeconds = 60;
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(size_t(p * double(values.size() - 1) + 0.5), values.size() - 1)];
-}
-
-double micros(Clock::duration d)
-{
-    return std::chrono::duration<double, std::micro>(d).count();
-}
-
-void say(const char *text)
-{
-    std::fprintf(stderr, "%s\n", text);
-}
 
 // A consumer of the plant on its own thread: when each message on the topic arrived.
 class TimingSubscriber
@@ -129,27 +111,12 @@ Latencies pressLatencies(Broker broker, BrokerProcess *process)
         QTest::qWait(500);
         subscriber->drop();
     }
-    form.show();
-    if (!QTest::qWaitForWindowExposed(&form))
-        qFatal("the panel's window was not exposed");
-    QTest::mouseClick(form.controls().Command1, Qt::LeftButton);
-    while (form.controls().Winsock1->LocalPort() == 0)
-        QTest::qWait(5);
-    ControllerThread controller(quint16(form.controls().Winsock1->LocalPort()),
-                                ControllerThread::Mode::TimeFrames);
+    ControllerThread controller(PanelRun::startPanel(form), ControllerThread::Mode::TimeFrames);
     if (!controller.waitConnected(5000))
         qFatal("the controller could not connect");
-    while (form.controls().Winsock1->State() != SocketControl::sckConnected)
-        QTest::qWait(1);
+    PanelRun::waitConnected(form);
     QPushButton *button = form.controls().S[0][0];
-    for (int i = 0; i < WarmUpPresses + Presses; ++i) {
-        const auto pressed = Clock::now();
-        QTest::mouseClick(button, Qt::LeftButton);
-        Clock::time_point arrived;
-        if (!controller.takeFrame(5000, &arrived))
-            qFatal("no frame for press %d", i);
-        if (i >= WarmUpPresses)
-            result.frame.push_back(micros(arrived - pressed));
+    const auto afterPress = [&subscriber, &result](int i, Clock::time_point pressed) {
         if (subscriber) {
             // The window's thread hands the value over: its event loop must run meanwhile.
             Clock::time_point published;
@@ -166,7 +133,10 @@ Latencies pressLatencies(Broker broker, BrokerProcess *process)
         // Past the coalescing gap, so each press is its own message; the same pace in
         // every run, so the runs compare.
         QTest::qWait(110);
-    }
+    };
+    result.frame = PanelRun::timePresses(
+        controller, WarmUpPresses, Presses,
+        [button](int) { QTest::mouseClick(button, Qt::LeftButton); }, afterPress);
     return result;
 }
 
@@ -174,12 +144,7 @@ qint64 floodResidentKb(BrokerProcess &process)
 {
     Form1 form(0);
     PlantPublisher publisher(process.settings(QStringLiteral("korvan/flood")), form);
-    form.show();
-    QTest::mouseClick(form.controls().Command1, Qt::LeftButton);
-    while (form.controls().Winsock1->LocalPort() == 0)
-        QTest::qWait(5);
-    ControllerThread controller(quint16(form.controls().Winsock1->LocalPort()),
-                                ControllerThread::Mode::Blast);
+    ControllerThread controller(PanelRun::startPanel(form), ControllerThread::Mode::Blast);
     if (!controller.waitConnected(5000))
         qFatal("the controller could not connect");
     const qint64 before = ProcStats::residentKb();
@@ -198,22 +163,20 @@ qint64 floodResidentKb(BrokerProcess &process)
 int main(int argc, char *argv[])
 {
     QTemporaryDir runtimeDir;
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtimeDir.isValid())
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
+    PanelRun::useRuntimeFolder(runtimeDir);
     QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QLoggingCategory::setFilterRules(QStringLiteral("korvan.*=false"));
+    PanelRun::lookAsThePanel(QStringLiteral("korvan.*=false"));
     mosquitto_lib_init();
 
     BrokerProcess broker;
     if (!broker.start())
         qFatal("mosquitto did not start");
-    say("broker: press -> frame without a broker...");
+    say(QStringLiteral("broker: press -> frame without a broker..."));
     const Latencies none = pressLatencies(Broker::None, nullptr);
-    say("broker: press -> frame and press -> message with a broker connected...");
+    say(QStringLiteral("broker: press -> frame and press -> message with a broker connected..."));
     const Latencies connected = pressLatencies(Broker::Connected, &broker);
     broker.kill();
-    say("broker: press -> frame with the broker down...");
+    say(QStringLiteral("broker: press -> frame with the broker down..."));
     const Latencies down = pressLatencies(Broker::Down, &broker);
 
     const double base = percentile(none.frame, 0.5);
@@ -238,7 +201,7 @@ int main(int argc, char *argv[])
          QStringLiteral("(subscriber on loopback)"));
     line("press -> MQTT message, p99", percentile(connected.message, 0.99), QString());
     std::fflush(stdout);
-    say("broker: 60 s input flood with the broker down...");
+    say(QStringLiteral("broker: 60 s input flood with the broker down..."));
     floodResidentKb(broker);
     mosquitto_lib_cleanup();
     return 0;

@@ -79,6 +79,14 @@ struct PlainPanel
         auto *banner = placed(new QLineEdit(QStringLiteral("Korvan v1.0"), &window), L::Text1);
         banner->setAlignment(Qt::AlignCenter);
         banner->setFont(Look::designFont(Look::TitlePointSize, true));
+        outputSections();
+        inputSection();
+        commandColumn();
+        tick();
+    }
+
+    void outputSections()
+    {
         for (const L::OutputSection &section : L::OutputSections) {
             auto *frame
                 = placed(new QGroupBox(QString::fromUtf8(section.caption), &window), section.rect);
@@ -91,6 +99,9 @@ struct PlainPanel
                            L::OutputIndicatorSide, L::OutputIndicatorSide});
             }
         }
+    }
+    void inputSection()
+    {
         auto *inputs
             = placed(new QGroupBox(QString::fromUtf8(L::InputCaption), &window), L::InputFrameRect);
         for (int k = 1; k <= 8; ++k) {
@@ -102,6 +113,9 @@ struct PlainPanel
                    L::NumberLabelSide},
                   Look::DefaultPointSize);
         }
+    }
+    void commandColumn()
+    {
         auto *column = placed(new QGroupBox(&window), L::Frame2);
         toolButton(column, QStringLiteral("Rozpocznij nasłuch"), L::Command1, QStyle::SP_MediaPlay);
         heartbeat = indicator(column, L::Shape1);
@@ -118,7 +132,6 @@ struct PlainPanel
         toolButton(column, QStringLiteral("O programie..."), L::Command10,
                    QStyle::SP_MessageBoxInformation);
         placed(new QPushButton(QStringLiteral("Zakończ program"), column), L::Command20);
-        tick();
     }
 
     // The same repaints as the panel's clock and heartbeat.

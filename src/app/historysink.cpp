@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -44,12 +43,6 @@ const char *levelName(QtMsgType type)
         return "fatal";
     }
     return "info";
-}
-
-void toStderr(const QByteArray &text)
-{
-    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
-    std::fflush(stderr);
 }
 
 quint64 lineCount(QByteArrayView text)
@@ -246,7 +239,7 @@ void HistorySink::Writer::leaveBehind()
     if (m_options.warn)
         m_options.warn(warning);
     else
-        toStderr(warning.toUtf8());
+        UserConsole::print(UserConsole::Stream::Error, warning);
 }
 
 void HistorySink::Writer::run()
@@ -288,7 +281,7 @@ void HistorySink::Writer::run()
 void HistorySink::Writer::write(const QByteArray &batch)
 {
     if (m_options.copyToStderr)
-        toStderr(batch);
+        UserConsole::print(UserConsole::Stream::Error, QString::fromUtf8(batch));
     if (!m_file.isOpen() && !reopen()) {
         m_lost += lineCount(batch);
         return;
@@ -433,7 +426,7 @@ void HistorySink::Writer::fail(const QString &reason)
 void HistorySink::Writer::tell(const QString &warning)
 {
     if (!m_options.warn) {
-        toStderr(warning.toUtf8());
+        UserConsole::print(UserConsole::Stream::Error, warning);
         return;
     }
     // The caller's warn may capture what ends with the sink: a writer left behind is quiet.

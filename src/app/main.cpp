@@ -20,6 +20,9 @@
 #include "stopsignals.h"
 #include "userconsole.h"
 
+#include <functional>
+#include <optional>
+
 namespace {
 
 using UserConsole::Stream;
@@ -84,20 +87,21 @@ void tellAlreadyRunning(bool raised)
         showBox(QMessageBox::Information, text);
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Also where the settings and the history are kept.
+void nameApplication()
 {
     QCoreApplication::setOrganizationName(QStringLiteral(KORVAN_PRODUCT_NAME));
     QCoreApplication::setApplicationName(QStringLiteral(KORVAN_PRODUCT_NAME));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION_TEXT));
+}
 
-    // Options first: --help and --version need no display, and a bad option must not
-    // open a window.
+// Options first: --help and --version need no display, and a bad option must not open a
+// window. Returns the status to end with, or nothing when the panel is to run.
+std::optional<int> answerOptions(int &argc, char **argv, CommandLine &commandLine)
+{
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    CommandLine commandLine;
     switch (commandLine.parse(arguments)) {
     case CommandLine::Outcome::ShowHelp:
         return tell(argc, argv, Stream::Output, commandLine.helpText(), ExitStatus::Ok);
@@ -113,41 +117,52 @@ int main(int argc, char *argv[])
     case CommandLine::Outcome::Run:
         break;
     }
+    return std::nullopt;
+}
 
+// On a fault, tells it and leaves in status what the start ends with.
+std::optional<PanelSettings> loadSettings(int &argc, char **argv, const CommandLine &commandLine,
+                                          int &status)
+{
     PanelSettings::Fault fault;
-    const auto settings = PanelSettings::load(PanelSettings::systemFile(),
-                                              PanelSettings::userFile(), commandLine, &fault);
+    auto settings = PanelSettings::load(PanelSettings::systemFile(), PanelSettings::userFile(),
+                                        commandLine, &fault);
     if (!settings) {
-        return tell(argc, argv, Stream::Error,
-                    QStringLiteral("korvan: błąd ustawień, panel nie zostanie uruchomiony / "
-                                   "settings error, the panel does not start:\n  ")
-                        + fault.message + QLatin1Char('\n'),
-                    fault.inCommandLine ? ExitStatus::UsageError : ExitStatus::SettingsError);
+        status = tell(argc, argv, Stream::Error,
+                      QStringLiteral("korvan: błąd ustawień, panel nie zostanie uruchomiony / "
+                                     "settings error, the panel does not start:\n  ")
+                          + fault.message + QLatin1Char('\n'),
+                      fault.inCommandLine ? ExitStatus::UsageError : ExitStatus::SettingsError);
     }
+    return settings;
+}
 
-    HistorySink::Options historyOptions;
-    historyOptions.path
-        = settings->logFile.isEmpty() ? HistorySink::defaultPath() : settings->logFile;
-    historyOptions.copyToStderr = HistorySink::stderrIsWatched();
-    // Installed only once this start is the one panel: a refused start's own messages
-    // would land in the running panel's file.
-    HistorySink history(historyOptions);
+HistorySink::Options historyOptions(const PanelSettings &settings)
+{
+    HistorySink::Options options;
+    options.path = settings.logFile.isEmpty() ? HistorySink::defaultPath() : settings.logFile;
+    options.copyToStderr = HistorySink::stderrIsWatched();
+    return options;
+}
 
-    const auto app = GraphicalSession::start(argc, argv, &history);
+void dressApplication()
+{
     // Lets the desktop match the windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(KORVAN_DESKTOP_NAME));
     QApplication::setWindowIcon(Pictures::icon(Pictures::Picture::Panel));
     // One style on every platform, so the design looks the same on Linux and Windows.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+}
 
-    SingleInstance instance(SingleInstance::defaultFolder());
+// False when another panel runs: this start has then told so and ends.
+bool claimTheOnePanel(SingleInstance &instance, HistorySink &history)
+{
     switch (instance.claim()) {
-    case SingleInstance::Claim::AlreadyRunning: {
+    case SingleInstance::Claim::AlreadyRunning:
         // The running panel writes this to the history: two writers would share its file.
         GraphicalSession::release(nullptr);
         tellAlreadyRunning(instance.askRunningToShow());
-        return ExitStatus::AlreadyRunning;
-    }
+        return false;
     case SingleInstance::Claim::Unavailable:
         GraphicalSession::release(&history);
         qCWarning(lcApp, "the one-panel check is unavailable (%s); starting anyway",
@@ -157,21 +172,11 @@ int main(int argc, char *argv[])
         GraphicalSession::release(&history);
         break;
     }
+    return true;
+}
 
-    QPointer<Form1> form = new Form1;
-    settings->applyTo(*form->controls().Winsock1);
-#ifdef KORVAN_BROKER
-    // Connects at once, not when supervision starts, and stays for the whole run.
-    std::unique_ptr<PlantPublisher> publisher;
-    if (settings->broker)
-        publisher = std::make_unique<PlantPublisher>(*settings->broker, *form);
-    const auto endPublishing = [&publisher] {
-        publisher.reset();
-    };
-#else
-    const auto endPublishing = [] {
-    };
-#endif
+void comeToFrontOnRequest(SingleInstance &instance, const QPointer<Form1> &form)
+{
     QObject::connect(&instance, &SingleInstance::showRequested, form, [form] {
         qCInfo(lcApp, "a second start refused; this panel's window comes to the front");
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
@@ -179,37 +184,103 @@ int main(int argc, char *argv[])
         form->raise();
         form->activateWindow();
     });
+}
 
-    // A stop asked for by the system ends the panel as "Zakończ program" does, whatever
-    // window is open; the end line then says who asked.
-    QString stoppedBy;
-    bool endWritten = false;
-    const auto writeEnd = [&] {
-        if (std::exchange(endWritten, true))
-            return;
-        if (stoppedBy.isEmpty())
-            qCInfo(lcApp, "%s ended", KORVAN_VERSION_RECORD);
-        else
-            qCInfo(lcApp, "%s ended by %s", KORVAN_VERSION_RECORD, qUtf8Printable(stoppedBy));
+// Connects at once, not when supervision starts, and stays for the whole run; the call
+// returned ends it.
+std::function<void()> startPublishing(const PanelSettings &settings, Form1 &form)
+{
+#ifdef KORVAN_BROKER
+    if (settings.broker) {
+        auto publisher = std::make_shared<std::unique_ptr<PlantPublisher>>(
+            std::make_unique<PlantPublisher>(*settings.broker, form));
+        return [publisher] {
+            publisher->reset();
+        };
+    }
+#else
+    Q_UNUSED(settings);
+    Q_UNUSED(form);
+#endif
+    return [] {
     };
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, qApp, [&](const QString &name) {
-        stoppedBy = name;
-        qCInfo(lcApp, "%s received: the panel ends", qUtf8Printable(name));
-        QApplication::closeAllWindows();
-        QCoreApplication::quit();
+}
+
+// Who asked the panel to stop (nobody: its own "Zakończ program"), and whether the end
+// line is written; it is written once.
+struct Ending
+{
+    QString stoppedBy;
+    bool written = false;
+};
+
+void writeEnd(Ending &ending)
+{
+    if (std::exchange(ending.written, true))
+        return;
+    if (ending.stoppedBy.isEmpty())
+        qCInfo(lcApp, "%s ended", KORVAN_VERSION_RECORD);
+    else
+        qCInfo(lcApp, "%s ended by %s", KORVAN_VERSION_RECORD, qUtf8Printable(ending.stoppedBy));
+}
+
+// A stop asked for by the system ends the panel as "Zakończ program" does, whatever window
+// is open; the end line then says who asked. Windows ends a program at log-off or shut-down
+// as soon as this returns: finish does there what the normal end does after the event loop.
+void endOnRequest(StopSignals &stopSignals, Ending &ending, std::function<void()> finish)
+{
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, qApp,
+                     [&ending](const QString &name) {
+                         ending.stoppedBy = name;
+                         qCInfo(lcApp, "%s received: the panel ends", qUtf8Printable(name));
+                         QApplication::closeAllWindows();
+                         QCoreApplication::quit();
+                     });
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp, [&ending](QSessionManager &) {
+        ending.stoppedBy = QStringLiteral("session end");
     });
-    // Windows ends a program at log-off or shut-down as soon as this returns: everything
-    // the normal end does after the event loop is done here first.
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp,
-                     [&](QSessionManager &) { stoppedBy = QStringLiteral("session end"); });
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [&] {
-        if (stoppedBy != QLatin1String("session end"))
-            return;
-        QApplication::closeAllWindows();
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp,
+                     [&ending, finish = std::move(finish)] {
+                         if (ending.stoppedBy != QLatin1String("session end"))
+                             return;
+                         QApplication::closeAllWindows();
+                         finish();
+                     });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    nameApplication();
+    CommandLine commandLine;
+    if (const auto status = answerOptions(argc, argv, commandLine))
+        return *status;
+    int refused = ExitStatus::Ok;
+    const auto settings = loadSettings(argc, argv, commandLine, refused);
+    if (!settings)
+        return refused;
+
+    // Installed only once this start is the one panel: a refused start's own messages
+    // would land in the running panel's file.
+    HistorySink history(historyOptions(*settings));
+    const auto app = GraphicalSession::start(argc, argv, &history);
+    dressApplication();
+    SingleInstance instance(SingleInstance::defaultFolder());
+    if (!claimTheOnePanel(instance, history))
+        return ExitStatus::AlreadyRunning;
+
+    QPointer<Form1> form = new Form1;
+    form->setLinkSettings(settings->link());
+    const auto endPublishing = startPublishing(*settings, *form);
+    comeToFrontOnRequest(instance, form);
+
+    Ending ending;
+    StopSignals stopSignals;
+    endOnRequest(stopSignals, ending, [&] {
         delete form;
         endPublishing();
-        writeEnd();
+        writeEnd(ending);
         history.flush();
     });
 
@@ -218,6 +289,6 @@ int main(int argc, char *argv[])
     form->show();
     const int status = QApplication::exec();
     endPublishing();
-    writeEnd();
+    writeEnd(ending);
     return status;
 }

@@ -33,7 +33,7 @@ std::optional<QHostAddress> parseAddress(const QString &text)
 {
     if (text.contains(QLatin1Char('/')))
         return std::nullopt;
-    const auto subnet = SocketControl::parsePeer(text);
+    const auto subnet = PanelSettings::parsePeer(text);
     return subnet ? std::optional(subnet->first) : std::nullopt;
 }
 
@@ -314,7 +314,7 @@ private:
     {
         QList<SocketControl::Subnet> subnets;
         for (const QString &entry : entries) {
-            const auto subnet = SocketControl::parsePeer(entry);
+            const auto subnet = PanelSettings::parsePeer(entry);
             if (!subnet) {
                 fail(where
                      + QStringLiteral(": %1 is not an address or an address/prefix.")
@@ -407,9 +407,33 @@ std::optional<PanelSettings> PanelSettings::load(const QString &systemPath, cons
     return settings;
 }
 
-void PanelSettings::applyTo(SocketControl &socket) const
+std::optional<SocketControl::Subnet> PanelSettings::parsePeer(const QString &text)
 {
-    socket.setListenAddress(listenAddress);
-    socket.setAllowedPeers(allowedPeers);
-    socket.setDeadPeerTimeouts(idleSeconds, unacknowledgedSeconds);
+    const QString written = text.trimmed();
+    const qsizetype slash = written.indexOf(QLatin1Char('/'));
+    const QString literal = written.left(slash);
+    const QStringView digits = slash < 0 ? QStringView() : QStringView(written).mid(slash + 1);
+    // parseSubnet also takes "10.1", "/24", a scope, a netmask and a prefix "+8" or " 8";
+    // only the full forms are let through to it.
+    const bool fullAddress = literal.contains(QLatin1Char(':'))
+        ? !literal.contains(QLatin1Char('%'))
+        : literal.count(QLatin1Char('.')) == 3;
+    const bool plainPrefix = slash < 0
+        || (!digits.isEmpty() && digits.size() <= 3
+            && std::all_of(digits.cbegin(), digits.cend(),
+                           [](QChar c) { return c >= u'0' && c <= u'9'; }));
+    const QHostAddress address(literal);
+    if (!fullAddress || !plainPrefix || address.isNull())
+        return std::nullopt;
+    const int prefix = QHostAddress::parseSubnet(written).second;
+    if (prefix < 0)
+        return std::nullopt;
+    // The address as written, not the network parseSubnet masks it to: the start-up
+    // message echoes what the integrator wrote.
+    return SocketControl::Subnet {address, prefix};
+}
+
+SocketControl::Settings PanelSettings::link() const
+{
+    return {listenAddress, allowedPeers, idleSeconds, unacknowledgedSeconds};
 }

@@ -43,7 +43,9 @@ struct PanelSettings
     static std::optional<PanelSettings> load(const QString &systemPath, const QString &userPath,
                                              const CommandLine &commandLine, Fault *fault);
 
-    // Before the window is shown: where the socket listens, whom it lets in, and when it
-    // gives a silent controller up.
-    void applyTo(SocketControl &socket) const;
+    // "ADDRESS" or "ADDRESS/PREFIX", IPv4 or IPv6; a single address gets the full prefix.
+    static std::optional<SocketControl::Subnet> parsePeer(const QString &text);
+
+    // Where the socket listens, whom it lets in, and when it gives a silent controller up.
+    SocketControl::Settings link() const;
 };

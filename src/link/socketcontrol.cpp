@@ -82,32 +82,6 @@ SocketControl::Verdict SocketControl::classify(QAbstractSocket::SocketError erro
     return {Ending::Reset, ConnectionAborted};
 }
 
-std::optional<SocketControl::Subnet> SocketControl::parsePeer(const QString &text)
-{
-    const QString written = text.trimmed();
-    const qsizetype slash = written.indexOf(QLatin1Char('/'));
-    const QString literal = written.left(slash);
-    const QStringView digits = slash < 0 ? QStringView() : QStringView(written).mid(slash + 1);
-    // parseSubnet also takes "10.1", "/24", a scope, a netmask and a prefix "+8" or " 8";
-    // only the full forms are let through to it.
-    const bool fullAddress = literal.contains(QLatin1Char(':'))
-        ? !literal.contains(QLatin1Char('%'))
-        : literal.count(QLatin1Char('.')) == 3;
-    const bool plainPrefix = slash < 0
-        || (!digits.isEmpty() && digits.size() <= 3
-            && std::all_of(digits.cbegin(), digits.cend(),
-                           [](QChar c) { return c >= u'0' && c <= u'9'; }));
-    const QHostAddress address(literal);
-    if (!fullAddress || !plainPrefix || address.isNull())
-        return std::nullopt;
-    const int prefix = QHostAddress::parseSubnet(written).second;
-    if (prefix < 0)
-        return std::nullopt;
-    // The address as written, not the network parseSubnet masks it to: the start-up
-    // message echoes what the integrator wrote.
-    return Subnet {address, prefix};
-}
-
 bool SocketControl::allows(const QList<Subnet> &subnets, const QHostAddress &peer)
 {
     if (subnets.isEmpty())

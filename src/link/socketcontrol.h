@@ -9,7 +9,6 @@
 #include <QString>
 
 #include <deque>
-#include <optional>
 #include <utility>
 
 #include "historyburst.h"
@@ -64,13 +63,22 @@ public:
     };
     static Verdict classify(QAbstractSocket::SocketError error, NativeSocket::Ending ending);
 
+    // An address and its prefix length.
     using Subnet = std::pair<QHostAddress, int>;
-    // "ADDRESS" or "ADDRESS/PREFIX", IPv4 or IPv6; a single address gets the full prefix.
-    static std::optional<Subnet> parsePeer(const QString &text);
     // An empty list lets anyone in; an IPv4-mapped IPv6 peer matches its IPv4 entry.
     static bool allows(const QList<Subnet> &subnets, const QHostAddress &peer);
 
     static constexpr quint16 DesignLocalPort = 6165;
+
+    // The integrator's settings, taking effect at the next Listen or Accept.
+    struct Settings
+    {
+        QHostAddress listenAddress = QHostAddress::Any;
+        // Empty: anyone may connect.
+        QList<Subnet> allowedPeers;
+        int idleSeconds = 10;
+        int unacknowledgedSeconds = 5;
+    };
 
     explicit SocketControl(QObject *parent = nullptr);
     ~SocketControl() override;

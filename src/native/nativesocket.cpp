@@ -161,21 +161,6 @@ bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowled
         == 0;
 }
 
-std::optional<KeepAlive> keepAlive(Descriptor descriptor)
-{
-    const SOCKET s = SOCKET(descriptor);
-    auto read = [s](int level, int name, DWORD &value) {
-        int length = int(sizeof value);
-        return getsockopt(s, level, name, reinterpret_cast<char *>(&value), &length) == 0;
-    };
-    DWORD on = 0, idle = 0, interval = 0, probes = 0, maxRetransmit = 0;
-    if (!read(SOL_SOCKET, SO_KEEPALIVE, on) || !read(IPPROTO_TCP, TCP_KEEPIDLE, idle)
-        || !read(IPPROTO_TCP, TCP_KEEPINTVL, interval) || !read(IPPROTO_TCP, TCP_KEEPCNT, probes)
-        || !read(IPPROTO_TCP, TCP_MAXRT, maxRetransmit))
-        return std::nullopt;
-    return KeepAlive {on != 0, int(idle), int(interval), int(probes), int(maxRetransmit) * 1000};
-}
-
 #else
 
 Descriptor duplicate(Descriptor descriptor)
@@ -224,22 +209,6 @@ bool setDeadPeerTimeouts(Descriptor descriptor, int idleSeconds, int unacknowled
     ok = ok
         && ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout) == 0;
     return ok;
-}
-
-std::optional<KeepAlive> keepAlive(Descriptor descriptor)
-{
-    const int fd = int(descriptor);
-    auto read = [fd](int level, int name, auto &value) {
-        socklen_t length = sizeof value;
-        return ::getsockopt(fd, level, name, &value, &length) == 0;
-    };
-    int on = 0, idle = 0, interval = 0, probes = 0;
-    unsigned int userTimeoutMs = 0;
-    if (!read(SOL_SOCKET, SO_KEEPALIVE, on) || !read(IPPROTO_TCP, TCP_KEEPIDLE, idle)
-        || !read(IPPROTO_TCP, TCP_KEEPINTVL, interval) || !read(IPPROTO_TCP, TCP_KEEPCNT, probes)
-        || !read(IPPROTO_TCP, TCP_USER_TIMEOUT, userTimeoutMs))
-        return std::nullopt;
-    return KeepAlive {on != 0, idle, interval, probes, int(userTimeoutMs)};
 }
 
 std::optional<qint64> unacknowledgedBytes(Descriptor descriptor)

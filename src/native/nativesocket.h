@@ -65,15 +65,4 @@ constexpr Probing probing(int totalSeconds)
     return {idle > 0 ? idle : 1, interval, count};
 }
 
-// The keepalive settings as the kernel holds them, so they can be checked.
-struct KeepAlive
-{
-    bool enabled = false;
-    int idleSeconds = 0;
-    int intervalSeconds = 0;
-    int count = 0;
-    int userTimeoutMs = 0; // how long unacknowledged data is retried
-};
-std::optional<KeepAlive> keepAlive(Descriptor descriptor);
-
 } // namespace NativeSocket

@@ -1,7 +1,6 @@
 #include "accessibility.h"
 
 #include <QAbstractButton>
-#include <QHash>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -19,19 +18,16 @@ namespace {
 using Kind = PanelAccessible::Kind;
 using Description = PanelAccessible::Description;
 
-QHash<const QObject *, Description> &described()
-{
-    static QHash<const QObject *, Description> descriptions;
-    return descriptions;
-}
+// Each described widget carries its description, which thus ends with it.
+constexpr char DescriptionProperty[] = "korvanDescription";
 
 QAccessibleInterface *panelFactory(const QString &className, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (!widget)
         return nullptr;
-    if (const auto found = described().constFind(object); found != described().cend())
-        return new PanelAccessible(widget, *found);
+    if (const QVariant description = widget->property(DescriptionProperty); description.isValid())
+        return new PanelAccessible(widget, description.value<Description>());
     // Plain widgets are "filler" to Qt; the two windows are a window and a dialog, so that
     // a screen reader reads the About window's texts when it opens.
     if (className == QLatin1String("Form1"))
@@ -54,8 +50,7 @@ void replaceCached(QObject *object)
 
 void describe(QWidget *widget, Description description)
 {
-    described().insert(widget, std::move(description));
-    QObject::connect(widget, &QObject::destroyed, [widget] { described().remove(widget); });
+    widget->setProperty(DescriptionProperty, QVariant::fromValue(std::move(description)));
     replaceCached<PanelAccessible>(widget);
 }
 

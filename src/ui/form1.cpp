@@ -151,6 +151,13 @@ QString Form1::CalculateHexCheckDigit(const QString &TransponderData) const
     return ::CalculateHexCheckDigit(TransponderData);
 }
 
+void Form1::setLinkSettings(const SocketControl::Settings &settings)
+{
+    ui.Winsock1->setListenAddress(settings.listenAddress);
+    ui.Winsock1->setAllowedPeers(settings.allowedPeers);
+    ui.Winsock1->setDeadPeerTimeouts(settings.idleSeconds, settings.unacknowledgedSeconds);
+}
+
 void Form1::buildControls()
 {
     // Diagnostic labels first: everything created after them lies above them.

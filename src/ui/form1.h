@@ -66,6 +66,9 @@ public:
 
     QString CalculateHexCheckDigit(const QString &TransponderData) const;
 
+    // Before the window is shown: the integrator's settings for the socket.
+    void setLinkSettings(const SocketControl::Settings &settings);
+
 protected:
     void showEvent(QShowEvent *event) override;
 

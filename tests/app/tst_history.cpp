@@ -275,7 +275,7 @@ private Q_SLOTS:
         sink->install();
         auto panel = std::make_unique<ConnectedPanel>();
         // Only the controller's address may connect: the stranger is refused, and that is a line.
-        panel->ui().Winsock1->setAllowedPeers({*SocketControl::parsePeer(u"127.0.0.1"_s)});
+        panel->ui().Winsock1->setAllowedPeers({{QHostAddress(QHostAddress::LocalHost), 32}});
         QVERIFY(panel->startListening());
         ControllerPeer stranger;
         stranger.connectTo(panel->port(), 5000, QHostAddress(u"127.0.0.2"_s));

@@ -57,7 +57,7 @@ private Q_SLOTS:
         }
 
         m_panel = std::make_unique<ConnectedPanel>();
-        m_panel->ui().Winsock1->setAllowedPeers({*SocketControl::parsePeer(u"127.0.0.1"_s)});
+        m_panel->ui().Winsock1->setAllowedPeers({{QHostAddress(QHostAddress::LocalHost), 32}});
         countEvents();
         // A session before the storm: the controller connects, identifies, an input and an
         // output change, and it leaves.

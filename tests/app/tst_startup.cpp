@@ -5,11 +5,11 @@
 
 #include <optional>
 
-#include "commandline.h"
 #include "connectedpanel.h"
 #include "exitstatus.h"
 #include "operatorprocess.h"
 #include "panelsettings.h"
+#include "panelsettingsload.h"
 #include "singleinstance.h"
 
 using namespace Qt::StringLiterals;
@@ -232,6 +232,39 @@ private Q_SLOTS:
                               [](QChar c) { return c.category() == QChar::Other_Control; }),
                  qPrintable(fault.message));
     }
+    // An allowed peer as written: only a full address, with a plain prefix, is taken; the
+    // address is kept as written, not masked to its network.
+    void peerEntries_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QHostAddress>("address"); // null: refused
+        QTest::addColumn<int>("prefix");
+        const auto taken = [](const char *entry, const char *address, int prefix) {
+            QTest::newRow(entry) << QString::fromLatin1(entry)
+                                 << QHostAddress(QLatin1String(address)) << prefix;
+        };
+        taken("192.168.1.20", "192.168.1.20", 32);
+        taken(" 10.1.2.3/8 ", "10.1.2.3", 8);
+        taken("::ffff:192.168.1.20", "::ffff:192.168.1.20", 128);
+        taken("fd00::/64", "fd00::", 64);
+        taken("0.0.0.0/0", "0.0.0.0", 0);
+        for (const char *refused :
+             {" ", "/24", "192.168.1.20/", "192.168.1.20/33", "fd00::/129", "192.168.1.20/-1",
+              "192.168.1.20/+8", "192.168.1.20/8/8", "192.168.1.20/x", "192.168.1", "10.1",
+              "256.1.1.1", "fe80::1%eth0", "controller.local", "192.168.1.20 junk",
+              "10.0.0.1,192.168.1.20"})
+            QTest::addRow("refused [%s]", refused)
+                << QString::fromLatin1(refused) << QHostAddress() << -1;
+    }
+    void peerEntries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QHostAddress, address);
+        QFETCH(int, prefix);
+        const auto subnet = PanelSettings::parsePeer(entry);
+        QCOMPARE(subnet.value_or(SocketControl::Subnet {QHostAddress(), -1}),
+                 (SocketControl::Subnet {address, prefix}));
+    }
     // The display: "offscreen", none (""), or a DISPLAY with no server behind it; the user's
     // settings file; what the program must say: on standard output if it ends well, else on
     // standard error.
@@ -307,7 +340,7 @@ private Q_SLOTS:
         });
         if (settingsFile) {
             QVERIFY(!QFile::exists(settingsPath) || QFile::rename(settingsPath, kept));
-            QVERIFY(write(settingsPath, *settingsFile));
+            QVERIFY(PanelSettingsLoad::write(settingsPath, *settingsFile));
             said << QDir::toNativeSeparators(settingsPath);
         }
         QProcess process;
@@ -319,6 +352,20 @@ private Q_SLOTS:
             const QByteArray lines = history.readAll();
             QVERIFY2(!lines.contains("einstall"), lines.constData());
         }
+    }
+    // Standard error that someone watches gets the history's lines too: here the one that
+    // notes the missing display.
+    void historyOnWatchedStderr()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows always has its desktop: DISPLAY names nothing there");
+#endif
+        qputenv("QT_FORCE_STDERR_LOGGING", "1");
+        const auto unset = qScopeGuard([] { qunsetenv("QT_FORCE_STDERR_LOGGING"); });
+        QProcess process;
+        launch(process, {}, QString());
+        checkEnd(process, ExitStatus::NoGraphicalSession,
+                 {u"critical korvan.app: no graphical session: Korvan: the operator panel"_s});
     }
     // Only a settings file that is certainly not there is skipped: one that may be there but
     // cannot be reached or read stops the start. Started as an operator: root reads anything.
@@ -361,11 +408,11 @@ private Q_SLOTS:
         const QByteArray good = "[Network]\nListen=127.0.0.1\n";
         switch (obstacle) {
         case Obstacle::UnsearchableFolder:
-            QVERIFY(write(path, good));
+            QVERIFY(PanelSettingsLoad::write(path, good));
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner));
             break;
         case Obstacle::UnreadableFile:
-            QVERIFY(write(path, good) && QFile::setPermissions(path, {}));
+            QVERIFY(PanelSettingsLoad::write(path, good) && QFile::setPermissions(path, {}));
             break;
         case Obstacle::Folder:
             QVERIFY(QDir().mkpath(path));
@@ -379,7 +426,7 @@ private Q_SLOTS:
             QVERIFY(QFile::link(m_home->filePath(u"nowhere.ini"_s), path));
             break;
         case Obstacle::FileAsFolder:
-            QVERIFY(write(folder, good));
+            QVERIFY(PanelSettingsLoad::write(folder, good));
             break;
         }
         QProcess process;
@@ -429,7 +476,8 @@ private Q_SLOTS:
         QStringList arguments {u"--log-file"_s, path};
         if (inSettingsFile) {
             arguments.clear();
-            QVERIFY(write(userPath(), "[History]\nFile=" + path.toUtf8() + '\n'));
+            QVERIFY(
+                PanelSettingsLoad::write(userPath(), "[History]\nFile=" + path.toUtf8() + '\n'));
             said << u"History/File"_s << userPath();
         }
         QProcess process;
@@ -525,21 +573,13 @@ private:
     {
         return m_home->filePath(u"config/Korvan/Korvan.ini"_s);
     }
-    static bool write(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-            && file.write(bytes) == bytes.size();
-    }
     std::optional<PanelSettings> load(const FileText &system, const FileText &user,
                                       const QStringList &arguments, PanelSettings::Fault *fault)
     {
-        if ((system && !write(systemPath(), *system)) || (user && !write(userPath(), *user)))
+        if ((system && !PanelSettingsLoad::write(systemPath(), *system))
+            || (user && !PanelSettingsLoad::write(userPath(), *user)))
             return std::nullopt;
-        CommandLine commandLine;
-        if (commandLine.parse(QStringList {u"korvan"_s} + arguments) != CommandLine::Outcome::Run)
-            return std::nullopt;
-        return PanelSettings::load(systemPath(), userPath(), commandLine, fault);
+        return PanelSettingsLoad::load(systemPath(), userPath(), arguments, fault);
     }
     // The program ends by itself, with the status and the texts expected; whatever it says
     // stays short and drives no terminal.

@@ -6,9 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "commandline.h"
 #include "exitstatus.h"
-#include "panelsettings.h"
+#include "panelsettingsload.h"
 
 using namespace Qt::StringLiterals;
 
@@ -234,11 +233,8 @@ private:
         QByteArray bytes = text;
         bytes.replace("@/", QByteArray(QFile::encodeName(m_folder->path()) + '/'));
         writeFile("user.ini", bytes, QFile::ReadOwner | QFile::WriteOwner);
-        CommandLine commandLine;
-        if (commandLine.parse(QStringList {u"korvan"_s} + arguments) != CommandLine::Outcome::Run)
-            return std::nullopt;
-        return PanelSettings::load(m_folder->filePath(u"none.ini"_s), userFile(), commandLine,
-                                   fault);
+        return PanelSettingsLoad::load(m_folder->filePath(u"none.ini"_s), userFile(), arguments,
+                                       fault);
     }
 
     std::unique_ptr<QTemporaryDir> m_folder;

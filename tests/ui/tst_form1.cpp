@@ -182,16 +182,19 @@ private Q_SLOTS:
     // Long time formats as locales write them, with the zone wherever they put it.
     void zoneLeftOut_data()
     {
-        QTest::addColumn<QString>("row"); // as the locale has it|without the zone
-        for (const char *row : {"HH:mm:ss t|HH:mm:ss", "t HH:mm:ss|HH:mm:ss",
-                                "h:mm:ss AP, t|h:mm:ss AP", "'kl'. HH:mm:ss tttt|'kl'. HH:mm:ss"})
-            QTest::newRow(row) << QString::fromLatin1(row);
+        QTest::addColumn<QString>("format"); // as the locale has it
+        QTest::addColumn<QString>("withoutZone");
+        QTest::newRow("zone last") << u"HH:mm:ss t"_s << u"HH:mm:ss"_s;
+        QTest::newRow("zone first") << u"t HH:mm:ss"_s << u"HH:mm:ss"_s;
+        QTest::newRow("zone after a comma") << u"h:mm:ss AP, t"_s << u"h:mm:ss AP"_s;
+        QTest::newRow("long zone, quoted text") << u"'kl'. HH:mm:ss tttt"_s << u"'kl'. HH:mm:ss"_s;
     }
 
     void zoneLeftOut()
     {
-        QFETCH(QString, row);
-        QCOMPARE(ClockText::timeFormatWithoutZone(row.section(u'|', 0, 0)), row.section(u'|', 1));
+        QFETCH(QString, format);
+        QFETCH(QString, withoutZone);
+        QCOMPARE(ClockText::timeFormatWithoutZone(format), withoutZone);
     }
 
     // Both labels stay empty until the clock's first tick fills both, each in a box that
@@ -265,36 +268,61 @@ private Q_SLOTS:
 
     // Each object's role, name, description, and which of the states checkable, checked,
     // readOnly, invisible and focusable are set, as found in its window's tree.
+    void roles_data()
+    {
+        QTest::addColumn<QString>("object");
+        QTest::addColumn<QAccessible::Role>("role");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QStringList>("states");
+        using enum QAccessible::Role;
+        const auto row = [](const QString &object, QAccessible::Role role, const QString &name,
+                            const QString &description, const QStringList &states) {
+            QTest::newRow(qPrintable(object)) << object << role << name << description << states;
+        };
+        row(u"S13"_s, CheckBox, u"Wyjście 3, sekcja 1"_s, u"wyłączone"_s,
+            {u"checkable"_s, u"focusable"_s});
+        row(u"O13"_s, StaticText, {}, {}, {u"invisible"_s});
+        row(u"I1"_s, CheckBox, u"Wejście 1"_s, u"wyłączone"_s, {u"checkable"_s, u"readOnly"_s});
+        row(u"Shape2"_s, CheckBox, u"Połączenie ze sterownikiem"_s, u"brak"_s,
+            {u"checkable"_s, u"readOnly"_s});
+        row(u"Shape1"_s, CheckBox, u"Nadzór łącza"_s, u"zatrzymany"_s,
+            {u"checkable"_s, u"readOnly"_s});
+        for (const QString &label : {u"Label1"_s, u"Label2"_s, u"Label3"_s})
+            row(label, StaticText, {}, {}, {u"invisible"_s});
+        row(u"Text1"_s, StaticText, u"Korvan v1.0"_s, {}, {u"readOnly"_s});
+        row(u"Form1"_s, Window, u"Korvan"_s, {}, {});
+        row(u"Announcements"_s, Notification, {}, {}, {});
+    }
+
     void roles()
     {
+        QFETCH(QString, object);
+        QFETCH(QAccessible::Role, role);
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        QFETCH(QStringList, states);
         Form1 form(0);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QStringList expected, found;
-        for (const char *row :
-             {"S13|CheckBox|Wyjście 3, sekcja 1|wyłączone|checkable focusable",
-              "O13|StaticText|||invisible", "I1|CheckBox|Wejście 1|wyłączone|checkable readOnly",
-              "Shape2|CheckBox|Połączenie ze sterownikiem|brak|checkable readOnly",
-              "Shape1|CheckBox|Nadzór łącza|zatrzymany|checkable readOnly",
-              "Label1|StaticText|||invisible", "Label2|StaticText|||invisible",
-              "Label3|StaticText|||invisible", "Text1|StaticText|Korvan v1.0||readOnly",
-              "Form1|Window|Korvan||", "Announcements|Notification|||"}) {
-            expected << QString::fromUtf8(row);
-            const QString object = expected.last().section(u'|', 0, 0);
-            QAccessibleInterface *a = accessible(form, object);
-            const QAccessible::State s = a->state();
-            QStringList set = u"checkable checked readOnly invisible focusable"_s.split(u' ');
-            const quint64 on[] = {s.checkable, s.checked, s.readOnly, s.invisible, s.focusable};
-            for (qsizetype i = set.size() - 1; i >= 0; --i)
-                if (!on[i])
-                    set.removeAt(i);
-            found << QStringList {object, roleName(a->role()), a->text(QAccessible::Name),
-                                  a->text(QAccessible::Description), set.join(u' ')}
-                         .join(u'|');
-            QVERIFY(!s.editable && !a->editableTextInterface()); // nothing offered to type into
-            QCOMPARE(a->parent()->child(a->parent()->indexOfChild(a)), a);
-        }
-        QCOMPARE(found.join(u'\n'), expected.join(u'\n'));
+        QAccessibleInterface *a = accessible(form, object);
+        QVERIFY(a);
+        QCOMPARE(a->role(), role);
+        QCOMPARE(a->text(QAccessible::Name), name);
+        QCOMPARE(a->text(QAccessible::Description), description);
+        const QAccessible::State s = a->state();
+        QStringList set;
+        const std::pair<QString, quint64> flags[] = {{u"checkable"_s, s.checkable},
+                                                     {u"checked"_s, s.checked},
+                                                     {u"readOnly"_s, s.readOnly},
+                                                     {u"invisible"_s, s.invisible},
+                                                     {u"focusable"_s, s.focusable}};
+        for (const auto &[flag, on] : flags)
+            if (on)
+                set << flag;
+        QCOMPARE(set, states);
+        QVERIFY(!s.editable && !a->editableTextInterface()); // nothing offered to type into
+        QCOMPARE(a->parent()->child(a->parent()->indexOfChild(a)), a);
     }
 
     // Each action announces exactly the controls whose state it changed (a button once per
@@ -303,30 +331,38 @@ private Q_SLOTS:
     // and is heard through its state. Supervision is heard starting and stopping only.
     void events_data()
     {
-        // Buttons clicked or the text sent|whose checked state changed|the last one's
-        // description|the announcements
-        QTest::addColumn<QString>("row");
-        const auto row = [](const char *tag, const char *r) {
-            QTest::newRow(tag) << QString::fromUtf8(r);
-        };
-        row("switch on", "S13|S13|włączone|");
-        row("switch off", "S38 S38|S38 S38|wyłączone|");
-        row("identification", "STEROWNIK|Shape2|nawiązane|Połączenie ze sterownikiem: nawiązane");
-        row("inputs", "00000101|I1 I3|włączone|Wejście 1: włączone, Wejście 3: włączone");
-        row("supervision",
-            "Command2 Command1|Shape1 Shape1|działa|Nadzór łącza: zatrzymany|"
-            "Nadzór łącza: działa");
+        QTest::addColumn<QStringList>("steps"); // buttons clicked or texts sent
+        QTest::addColumn<QStringList>("toggled"); // whose checked state changed
+        QTest::addColumn<QString>("lastDescription"); // the last toggled one's
+        QTest::addColumn<QStringList>("said"); // the announcements
+        QTest::newRow("switch on")
+            << QStringList {u"S13"_s} << QStringList {u"S13"_s} << u"włączone"_s << QStringList();
+        QTest::newRow("switch off")
+            << QStringList {u"S38"_s, u"S38"_s} << QStringList {u"S38"_s, u"S38"_s}
+            << u"wyłączone"_s << QStringList();
+        QTest::newRow("identification")
+            << QStringList {u"STEROWNIK"_s} << QStringList {u"Shape2"_s} << u"nawiązane"_s
+            << QStringList {u"Połączenie ze sterownikiem: nawiązane"_s};
+        QTest::newRow("inputs") << QStringList {u"00000101"_s} << QStringList {u"I1"_s, u"I3"_s}
+                                << u"włączone"_s
+                                << QStringList {u"Wejście 1: włączone, Wejście 3: włączone"_s};
+        QTest::newRow("supervision")
+            << QStringList {u"Command2"_s, u"Command1"_s} << QStringList {u"Shape1"_s, u"Shape1"_s}
+            << u"działa"_s
+            << QStringList {u"Nadzór łącza: zatrzymany"_s, u"Nadzór łącza: działa"_s};
     }
 
     void events()
     {
-        QFETCH(QString, row);
-        const QStringList toggled = row.section(u'|', 1, 1).split(u' ');
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, toggled);
+        QFETCH(QString, lastDescription);
+        QFETCH(QStringList, said);
         ConnectedPanel panel;
         QSignalSpy heartbeat(panel.ui().Shape1, &ShapeControl::backColorChanged);
         QVERIFY(heartbeat.isValid() && panel.startConnected());
         told = {};
-        for (const QString &step : row.section(u'|', 0, 0).split(u' ')) {
+        for (const QString &step : steps) {
             if (auto *button = panel.form->findChild<QAbstractButton *>(step)) {
                 button->click();
                 // Supervision is told once the click's own handler is done.
@@ -341,10 +377,10 @@ private Q_SLOTS:
         QVERIFY(heartbeat.wait(10000));
 
         QCOMPARE(told.checked, toggled);
-        QCOMPARE(told.said.join(u'|'), row.section(u'|', 3));
+        QCOMPARE(told.said, said);
         QAccessibleInterface *last = accessible(*panel.form, toggled.last());
-        QCOMPARE(last->text(QAccessible::Description), row.section(u'|', 2, 2));
-        QCOMPARE(bool(last->state().checked), row.section(u'|', 2, 2) != u"wyłączone"_s);
+        QCOMPARE(last->text(QAccessible::Description), lastDescription);
+        QCOMPARE(bool(last->state().checked), lastDescription != u"wyłączone"_s);
         for (const QString &quiet : u"Label1 Label2 Label3 O13 O38 Shape1"_s.split(u' '))
             QVERIFY2(toggled.contains(quiet) || !told.events.values().contains(quiet),
                      qPrintable(quiet));

@@ -26,24 +26,25 @@ class TestOutputs : public QObject
 private Q_SLOTS:
     void presses_data()
     {
-        QTest::addColumn<QStringList>("pressed");
+        QTest::addColumn<QList<int>>("pressed");
         QTest::addColumn<bool>("fails"); // the last press finds no controller
         QTest::addColumn<QString>("frame"); // the last press's
-        const auto row = [](const char *name, const char *pressed, bool fails, const char *frame) {
-            QTest::newRow(name) << QString::fromLatin1(pressed).split(u' ') << fails
-                                << QString::fromLatin1(frame);
-        };
-        row("S13", "13", false, "000001000000000000000000F");
-        row("S18", "18", false, "100000000000000000000000E");
-        row("S17", "17", false, "010000000000000000000000F");
-        row("all", "11 12 13 14 15 16 17 18 21 22 23 24 25 26 27 28 31 32 33 34 35 36 37 38", false,
-            "111111111111111111111111C");
-        row("S13 twice", "13 13", false, "0000000000000000000000000");
-        row("S31 S13 S18 S13", "31 13 18 13", false, "100000000000000000000001D");
-        row("switch-on fails", "13", true, "000001000000000000000000F");
-        row("switch-off fails", "13 13", true, "0000000000000000000000000");
-        row("switch-on fails, others on", "18 31 13", true, "100001000000000000000001C");
-        row("switch-off fails, others on", "18 13 31 13", true, "100000000000000000000001D");
+        const auto row
+            = [](const char *name, const QList<int> &pressed, bool fails, const char *frame) {
+                  QTest::newRow(name) << pressed << fails << QString::fromLatin1(frame);
+              };
+        row("S13", {13}, false, "000001000000000000000000F");
+        row("S18", {18}, false, "100000000000000000000000E");
+        row("S17", {17}, false, "010000000000000000000000F");
+        row("all", {11, 12, 13, 14, 15, 16, 17, 18, 21, 22, 23, 24,
+                    25, 26, 27, 28, 31, 32, 33, 34, 35, 36, 37, 38},
+            false, "111111111111111111111111C");
+        row("S13 twice", {13, 13}, false, "0000000000000000000000000");
+        row("S31 S13 S18 S13", {31, 13, 18, 13}, false, "100000000000000000000001D");
+        row("switch-on fails", {13}, true, "000001000000000000000000F");
+        row("switch-off fails", {13, 13}, true, "0000000000000000000000000");
+        row("switch-on fails, others on", {18, 31, 13}, true, "100001000000000000000001C");
+        row("switch-off fails, others on", {18, 13, 31, 13}, true, "100000000000000000000001D");
     }
 
     // One whole frame per press, the last one on the labels and the indicators. A press
@@ -52,14 +53,14 @@ private Q_SLOTS:
     // press's frame is the next line a controller gets.
     void presses()
     {
-        QFETCH(QStringList, pressed);
+        QFETCH(QList<int>, pressed);
         QFETCH(bool, fails);
         QFETCH(QString, frame);
         ConnectedPanel panel;
         QVERIFY(panel.startConnected());
         const qsizetype sent = pressed.size() - fails;
-        for (const QString &id : pressed.first(sent))
-            panel.press(id.toInt());
+        for (const int id : pressed.first(sent))
+            panel.press(id);
         const QList<QByteArray> lines = panel.peer.waitForLines(sent);
         QCOMPARE(lines.size(), sent);
         QString state = frame.left(24), seen;

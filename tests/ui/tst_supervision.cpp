@@ -258,7 +258,9 @@ private Q_SLOTS:
     {
         Window panel;
         SocketControl &socket = *panel.c.Winsock1;
-        socket.setAllowedPeers({*SocketControl::parsePeer(QStringLiteral("127.0.0.1"))});
+        SocketControl::Settings settings;
+        settings.allowedPeers = {{QHostAddress(QHostAddress::LocalHost), 32}};
+        panel.form->setLinkSettings(settings);
         QSignalSpy refused(&socket, &SocketControl::strangerRefused);
         QSignalSpy requests(&socket, &SocketControl::connectionRequest);
         QVERIFY(refused.isValid() && requests.isValid() && panel.reports.isValid());
