@@ -6,15 +6,12 @@
 #
 #   tools/windows/memory.sh KORVAN_EXE
 set -eu
-HERE=$(cd "$(dirname "$0")" && pwd)
 [ $# -eq 1 ] || { echo "usage: $0 KORVAN_EXE" >&2; exit 2; }
-if [ -z "${KORVAN_WINE_SESSION:-}" ]; then
-    exec "$HERE/wine-session.sh" "$(dirname "$1")/../wine-memory" "$0" "$@"
-fi
-WINE=/usr/lib/wine/wine64
+# shellcheck source=tools/windows/wine-session.sh
+. "$(dirname "$0")/wine-session.sh"
+session_enter memory "$0" "$@"
+check_begin MEMORY
 KORVAN=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 measure() { # label, arguments...
     label=$1
