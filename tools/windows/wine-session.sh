@@ -109,6 +109,10 @@ export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko download prompts: nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Qt 6.4 asks Direct3D 9 to describe the graphics card before it shows a main window (to
+# place OpenGL windows on a multi-card PC); Wine answers by starting OpenGL, which maps
+# Mesa's llvmpipe (libLLVM alone 55 MiB) into every panel. Nothing here draws with Direct3D.
+export WINE_D3D_CONFIG="${WINE_D3D_CONFIG-renderer=no3d}"
 
 # One session per prefix at a time: a second would share the first's Wine server.
 exec 9>"$WINEPREFIX.lock"
