@@ -88,15 +88,18 @@ boxed "settings fault" 3 "błąd ustawień" "settings error" "Network/Allow" "19
 rm -f "$settings"
 
 # A second start while the panel runs: refused in a box, and the running panel's history
-# holds only the running panel's whole lines, among them its note of the refused start.
+# holds only the running panel's whole lines, among them its note of the refused start. The
+# second start has Qt warn as it starts, to look for that warning where it must not be.
 history="$work/history.txt"
 timeout 600 "$WINE" "$KORVAN" --log-file "$(windows_path "$history")" </dev/null \
     >"$work/panel.log" 2>&1 &
 panel=$!
 check_pids="$check_pids $panel"
-panel_window=$(wait_window "$panel" '^Korvan$')
+panel_window=$(wait_window "$panel" '^Korvan$') || exit 1
+export WINEQT_SCALE_FACTOR_ROUNDING_POLICY=SecondStartPolicy
 boxed "second start" 1 "jest już uruchomiony" "already running" \
     -- --log-file "$(windows_path "$history")"
+unset WINEQT_SCALE_FACTOR_ROUNDING_POLICY
 i=0
 until grep -qF "second start refused" "$history" 2>/dev/null; do
     i=$((i + 1))
@@ -105,6 +108,7 @@ until grep -qF "second start refused" "$history" 2>/dev/null; do
 done
 running "$panel" || fail "the running panel ended"
 cp "$history" "$work/history.log"
+! grep -qF SecondStartPolicy "$history" || fail "the second start wrote into the history"
 [ "$(grep -c "started: " "$history")" -eq 1 ] || fail "the history has a second start's lines"
 bad=$(grep -cvE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]+' "$history" || true)
 [ "$bad" -eq 0 ] || fail "the history has $bad torn or foreign lines"
