@@ -117,6 +117,8 @@ export WINE_D3D_CONFIG="${WINE_D3D_CONFIG-renderer=no3d}"
 # One session per prefix at a time: a second would share the first's Wine server.
 exec 9>"$WINEPREFIX.lock"
 timeout 1800 flock 9 || { echo "the Wine prefix $WINEPREFIX stayed in use" >&2; exit 1; }
+# A server still up now is one a killed session left behind (its server outlives it).
+timeout 60 "$WINESERVER" -k >/dev/null 2>&1 9>&- || true
 
 # A display of its own: Xvfb picks a free number and tells it through a descriptor.
 displayfile=$(mktemp)
