@@ -154,6 +154,10 @@ if [ ! -f "$WINEPREFIX/.korvan-ready" ]; then
     fi
     touch "$WINEPREFIX/.korvan-ready"
 fi
+# A panel that a session ended by force left its one-panel lock behind, naming its process
+# number; a new Wine server hands the same numbers out again in the same order, so the next
+# panel would find "its" process alive and refuse to start.
+rm -f "$WINEPREFIX"/drive_c/users/*/korvan.lock
 # One server for the whole session, not one per program. Wine's own services start with
 # the first program and outlive it: start them here, away from the output pipes of the
 # programs to come (ctest would wait for those pipes to close).
