@@ -9,30 +9,14 @@
 # Runs in a Wine session of its own (next to KORVAN_EXE's folder: wine-e2e/) unless
 # already inside one.
 set -eu
-HERE=$(cd "$(dirname "$0")" && pwd)
 [ $# -eq 3 ] || { echo "usage: $0 KORVAN_EXE LINUX_KORVAN_SIM SCREENSHOT_PNG" >&2; exit 2; }
-if [ -z "${KORVAN_WINE_SESSION:-}" ]; then
-    exec "$HERE/wine-session.sh" "$(dirname "$1")/../wine-e2e" "$0" "$@"
-fi
+# shellcheck source=tools/windows/wine-session.sh
+. "$(dirname "$0")/wine-session.sh"
+session_enter e2e "$0" "$@"
+check_begin E2E
 KORVAN=$1
 SIM=$2
 SHOT=$3
-work=$(mktemp -d)
-panel=""
-sim=""
-finish() {
-    [ -n "$sim" ] && kill "$sim" 2>/dev/null
-    [ -n "$panel" ] && kill "$panel" 2>/dev/null
-    rm -rf "$work"
-}
-trap finish EXIT
-fail() {
-    echo "E2E FAILED: $*" >&2
-    for f in "$work"/*.log; do
-        [ -f "$f" ] && { echo "--- $(basename "$f")" >&2; cat "$f" >&2; }
-    done
-    exit 1
-}
 
 QT_QPA_PLATFORM=offscreen "$(dirname "$SIM")/korvan-screenshot" --centres \
     >"$work/centres" 2>"$work/centres.log" || fail "korvan-screenshot --centres failed"
@@ -44,11 +28,11 @@ client=$(centre Form1) # the window's client size, not a centre
 CLIENT_W=${client% *}
 CLIENT_H=${client#* }
 
-/usr/lib/wine/wine64 "$KORVAN" >"$work/korvan.log" 2>&1 &
+timeout 1200 "$WINE" "$KORVAN" >"$work/korvan.log" 2>&1 &
 panel=$!
-wid=$(timeout 120 xdotool search --sync --onlyvisible --name '^Korvan$' | head -n 1) \
-    || fail "the panel's window did not appear"
-eval "$(xdotool getwindowgeometry --shell "$wid")"
+check_pids="$check_pids $panel"
+wid=$(wait_window "$panel" '^Korvan$') || exit 1
+eval "$(timeout 20 xdotool getwindowgeometry --shell "$wid")"
 # Wine draws the frame itself when no window manager runs: the client area sits inside
 # the borders and below the caption.
 border=$(((WIDTH - CLIENT_W) / 2))
@@ -57,10 +41,10 @@ echo "window $wid: ${WIDTH}x${HEIGHT}, client area at ($border, $top)"
 
 click() { # control
     xy=$(centre "$1")
-    xdotool mousemove --window "$wid" $((${xy% *} + border)) $((${xy#* } + top)) click 1
+    timeout 20 xdotool mousemove --window "$wid" $((${xy% *} + border)) $((${xy#* } + top)) click 1
 }
 colour() { # x y in client pixels -> RRGGBB
-    import -window "$wid" "$work/now.png" 2>/dev/null
+    timeout 60 import -window "$wid" "$work/now.png" 2>/dev/null || true
     convert "$work/now.png" -format "%[hex:p{$(($1 + border)),$(($2 + top))}]" info: | cut -c1-6
 }
 wait_colour() { # control RRGGBB what
@@ -84,6 +68,7 @@ click Command1
 "$SIM" --send 00000001 --expect "00000100 00000000 00000000 F" --timeout 120 \
     >"$work/sim.log" 2>&1 &
 sim=$!
+check_pids="$check_pids $sim"
 wait_colour Shape2 00FF00 "controller identified (Shape2 green)"
 wait_colour I1 00FF00 "input 1 shown on (I1 green)"
 mkdir -p "$(dirname "$SHOT")"
