@@ -1,11 +1,13 @@
 #include "singleinstance.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
 
 namespace {
@@ -53,7 +55,7 @@ SingleInstance::Claim SingleInstance::claim()
         m_error = QStringLiteral("no runtime folder %1").arg(QDir::toNativeSeparators(m_folder));
         return Claim::Unavailable;
     }
-    if (!m_lock.tryLock(0)) {
+    if (!m_lock.tryLock(0) && !takeOwnNumbersLock()) {
         if (m_lock.error() == QLockFile::LockFailedError)
             return Claim::AlreadyRunning;
         m_error = QStringLiteral("cannot create the lock file in %1")
@@ -69,6 +71,20 @@ SingleInstance::Claim SingleInstance::claim()
     if (!m_server->listen(name))
         m_error = m_server->errorString();
     return Claim::First;
+}
+
+// A lock naming this very process was left by an earlier panel that had the same process
+// number: after a reboot, or under Wine, whose new sessions hand out the same numbers
+// again. Qt sees that number alive under the panel's name and takes the lock as held.
+bool SingleInstance::takeOwnNumbersLock()
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    return m_lock.error() == QLockFile::LockFailedError
+        && m_lock.getLockInfo(&pid, &host, &application)
+        && pid == QCoreApplication::applicationPid() && host == QSysInfo::machineHostName()
+        && m_lock.removeStaleLockFile() && m_lock.tryLock(0);
 }
 
 void SingleInstance::onNewConnection()

@@ -37,6 +37,7 @@ Q_SIGNALS:
 
 private:
     void onNewConnection();
+    bool takeOwnNumbersLock();
 
     QString m_folder;
     QLockFile m_lock;

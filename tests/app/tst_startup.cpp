@@ -1,4 +1,5 @@
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -560,6 +561,21 @@ private Q_SLOTS:
         QCOMPARE(panel.state(), QProcess::Running);
         panel.kill();
         QVERIFY(panel.waitForFinished());
+    }
+
+    // A lock left by a panel that had this process's number (after a reboot, or under Wine,
+    // where new sessions hand out the same numbers) is stale, not a running panel.
+    void staleLockWithOurNumber()
+    {
+        const QString folder = m_home->filePath(u"own-number"_s);
+        QVERIFY(QDir().mkpath(folder));
+        {
+            QLockFile earlier(folder + u"/earlier.lock"_s);
+            QVERIFY(earlier.tryLock(0));
+            QVERIFY(QFile::copy(folder + u"/earlier.lock"_s, folder + u"/korvan.lock"_s));
+        }
+        SingleInstance lock(folder);
+        QCOMPARE(lock.claim(), SingleInstance::Claim::First);
     }
 
 private:
