@@ -10,6 +10,7 @@
 #include "connectedpanel.h"
 #include "historysink.h"
 #include "operatorprocess.h"
+#include "panelhome.h"
 #include "singleinstance.h"
 
 using namespace Qt::StringLiterals;
@@ -330,9 +331,7 @@ private Q_SLOTS:
 private:
     static QByteArrayList linesOf(const QString &path)
     {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().split('\n')
-                                              : QByteArrayList();
+        return fileBytes(path).trimmed().split('\n');
     }
     // Numbered lines through a sink with m_options; each burst written before the next.
     void fill(int count, int burst = 0)

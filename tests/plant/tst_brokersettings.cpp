@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "exitstatus.h"
+#include "panelhome.h"
 #include "panelsettingsload.h"
 
 using namespace Qt::StringLiterals;
@@ -26,11 +27,11 @@ private Q_SLOTS:
     {
         m_folder = std::make_unique<QTemporaryDir>();
         QVERIFY(m_folder->isValid());
-        writeFile("password", "s3cret\r\nsecond line\n", QFile::ReadOwner | QFile::WriteOwner);
-        writeFile("open-password", "s3cret\n",
-                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-        writeFile("empty-password", "\n", QFile::ReadOwner | QFile::WriteOwner);
-        writeFile("ca.crt", "-----BEGIN CERTIFICATE-----\n", QFile::ReadOwner);
+        writeInFolder("password", "s3cret\r\nsecond line\n", QFile::ReadOwner | QFile::WriteOwner);
+        writeInFolder("open-password", "s3cret\n",
+                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        writeInFolder("empty-password", "\n", QFile::ReadOwner | QFile::WriteOwner);
+        writeInFolder("ca.crt", "-----BEGIN CERTIFICATE-----\n", QFile::ReadOwner);
         QVERIFY(QDir(m_folder->path()).mkdir(u"folder"_s));
     }
 
@@ -194,14 +195,10 @@ private Q_SLOTS:
         settings.write(file);
         settings.close();
 #else
-        writeFile("config/Korvan/Korvan.ini", file, QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(writeFile(m_home.userSettings(), file));
 #endif
         QProcess panel;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_CONFIG_HOME"_s, m_folder->filePath(u"config"_s));
-        env.insert(u"XDG_CONFIG_DIRS"_s, m_folder->filePath(u"etc"_s));
-        env.insert(u"HOME"_s, m_folder->path());
-        panel.setProcessEnvironment(env);
+        panel.setProcessEnvironment(m_home.environment());
         panel.start(QStringLiteral(KORVAN_EXECUTABLE), arguments);
         QVERIFY(panel.waitForFinished(60000));
         const QByteArray said = panel.readAllStandardError();
@@ -215,15 +212,10 @@ private:
         return m_folder->filePath(u"user.ini"_s);
     }
 
-    void writeFile(const char *name, const QByteArray &bytes, QFile::Permissions permissions)
+    void writeInFolder(const char *name, const QByteArray &bytes, QFile::Permissions permissions)
     {
         const QString path = m_folder->filePath(QLatin1String(name));
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-        file.close();
-        QVERIFY(file.setPermissions(permissions));
+        QVERIFY(writeFile(path, bytes) && QFile::setPermissions(path, permissions));
     }
 
     // "@/" in a row's text is this test's folder.
@@ -232,12 +224,13 @@ private:
     {
         QByteArray bytes = text;
         bytes.replace("@/", QByteArray(QFile::encodeName(m_folder->path()) + '/'));
-        writeFile("user.ini", bytes, QFile::ReadOwner | QFile::WriteOwner);
+        writeInFolder("user.ini", bytes, QFile::ReadOwner | QFile::WriteOwner);
         return PanelSettingsLoad::load(m_folder->filePath(u"none.ini"_s), userFile(), arguments,
                                        fault);
     }
 
     std::unique_ptr<QTemporaryDir> m_folder;
+    const PanelHome m_home;
 };
 
 QTEST_MAIN(TestBrokerSettings)
