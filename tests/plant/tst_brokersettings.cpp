@@ -1,12 +1,9 @@
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QScopeGuard>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "exitstatus.h"
 #include "panelhome.h"
 #include "panelsettingsload.h"
 
@@ -161,51 +158,6 @@ private Q_SLOTS:
             QVERIFY2(fault.message.contains(name), qPrintable(fault.message));
     }
 
-    // The real program: a settings fault ends it with 3, a bad option with 2, before a window.
-    void exitStatus_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::newRow("KeepAlive out of range")
-            << QByteArray("[Broker]\nUrl=mqtt://127.0.0.1\nKeepAlive=0\n") << QStringList()
-            << ExitStatus::SettingsError;
-        QTest::newRow("--broker with an unknown scheme")
-            << QByteArray() << QStringList {u"--broker"_s, u"ws://127.0.0.1"_s}
-            << ExitStatus::UsageError;
-    }
-    void exitStatus()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-#ifdef Q_OS_WIN
-        // Windows keeps the user's settings in the roaming profile, which no variable moves:
-        // the row's file goes there, and the user's own comes back afterwards.
-        const QString settingsPath = PanelSettings::userFile();
-        const QString kept = m_folder->filePath(u"kept.ini"_s);
-        const auto putBack = qScopeGuard([&] {
-            if (QFile::remove(settingsPath))
-                QFile::rename(kept, settingsPath);
-        });
-        QVERIFY(!QFile::exists(settingsPath) || QFile::rename(settingsPath, kept));
-        QDir().mkpath(QFileInfo(settingsPath).path());
-        QFile settings(settingsPath);
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(file);
-        settings.close();
-#else
-        QVERIFY(writeFile(m_home.userSettings(), file));
-#endif
-        QProcess panel;
-        panel.setProcessEnvironment(m_home.environment());
-        panel.start(QStringLiteral(KORVAN_EXECUTABLE), arguments);
-        QVERIFY(panel.waitForFinished(60000));
-        const QByteArray said = panel.readAllStandardError();
-        QCOMPARE(panel.exitCode(), status);
-        QVERIFY2(said.contains("błąd ustawień") || status == ExitStatus::UsageError, said);
-    }
-
 private:
     QString userFile() const
     {
@@ -230,7 +182,6 @@ private:
     }
 
     std::unique_ptr<QTemporaryDir> m_folder;
-    const PanelHome m_home;
 };
 
 QTEST_MAIN(TestBrokerSettings)
