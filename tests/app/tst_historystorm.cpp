@@ -9,6 +9,7 @@
 
 #include "connectedpanel.h"
 #include "historysink.h"
+#include "panelhome.h"
 #include "stressrun.h"
 
 using namespace Qt::StringLiterals;
@@ -217,11 +218,8 @@ private:
     static QByteArray history(const HistorySink::Options &options)
     {
         QByteArray all;
-        for (int n = options.oldFiles; n >= 0; --n) {
-            QFile file(n > 0 ? options.path + u'.' + QString::number(n) : options.path);
-            if (file.open(QIODevice::ReadOnly))
-                all += file.readAll();
-        }
+        for (int n = options.oldFiles; n >= 0; --n)
+            all += fileBytes(n > 0 ? options.path + u'.' + QString::number(n) : options.path);
         return all;
     }
 

@@ -1,9 +1,9 @@
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <sys/stat.h> // stat(): the journal's stream is named by device and inode; Linux-only
 
 #include "exitstatus.h"
+#include "panelhome.h"
 #include "waituntil.h"
 #include "xvfbdisplay.h"
 
@@ -56,19 +56,13 @@ private Q_SLOTS:
         QFETCH(Reader, reader);
         QFETCH(int, exitCode);
         QFETCH(QString, said);
-        QTemporaryDir home;
-        QVERIFY(home.isValid() && QDir(home.path()).mkpath(u"config/Korvan"_s));
-        if (!settingsFile.isEmpty()) {
-            QFile file(home.filePath(u"config/Korvan/Korvan.ini"_s));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settingsFile) > 0);
-        }
+        const PanelHome home;
+        QVERIFY(home.isValid());
+        QVERIFY(settingsFile.isEmpty() || writeFile(home.userSettings(), settingsFile));
         const QString output = home.filePath(u"output.txt"_s);
         const QString errors = home.filePath(u"errors.txt"_s);
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_s, home.path());
-        env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
-        env.insert(u"XDG_CONFIG_DIRS"_s, home.filePath(u"etc"_s));
+        QProcessEnvironment env = home.environment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
         env.insert(u"DISPLAY"_s, m_display.name());
         env.remove(u"JOURNAL_STREAM"_s);
@@ -88,13 +82,12 @@ private Q_SLOTS:
         program.start(QStringLiteral(KORVAN_EXECUTABLE), arguments);
         QVERIFY(program.waitForStarted());
         if (reader == Reader::Nobody) {
-            const QString box = xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--name"_s,
-                                         u"^Korvan$"_s})
-                                    .section(u'\n', 0, 0);
+            const QString box = m_display.window(u"^Korvan$"_s);
             QVERIFY2(!box.isEmpty(), "no box titled Korvan");
             // The box waits for its reader.
             QCOMPARE(program.state(), QProcess::Running);
-            QVERIFY(!xdotool({u"windowfocus"_s, u"--sync"_s, box, u"key"_s, u"Return"_s}).isNull());
+            QVERIFY(!m_display.xdotool({u"windowfocus"_s, u"--sync"_s, box, u"key"_s, u"Return"_s})
+                         .isNull());
         }
         QVERIFY2(program.waitForFinished(60000), "the program did not end");
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
@@ -104,23 +97,11 @@ private Q_SLOTS:
         QVERIFY2(program.exitCode() == exitCode, qPrintable(text.right(3000)));
         QVERIFY2(text.contains(said), qPrintable(text));
         // Nothing else was left waiting for a click.
-        QVERIFY(xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Korvan$"_s}).isNull());
+        QVERIFY(m_display.xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Korvan$"_s})
+                    .isNull());
     }
 
 private:
-    // What xdotool printed; null when it failed (a search that found nothing fails).
-    QString xdotool(const QStringList &arguments) const
-    {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DISPLAY"_s, m_display.name());
-        process.setProcessEnvironment(env);
-        process.start(u"xdotool"_s, arguments);
-        if (!process.waitForFinished(60000) || process.exitCode() != 0)
-            return {};
-        return QString::fromLatin1(process.readAllStandardOutput()) + u' ';
-    }
-
     XvfbDisplay m_display;
 };
 

@@ -1,6 +1,5 @@
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <csignal>
 
@@ -8,6 +7,7 @@
 
 #include "controllerpeer.h"
 #include "form1layout.h"
+#include "panelhome.h"
 #include "singleinstance.h"
 #include "xvfbdisplay.h"
 
@@ -55,32 +55,23 @@ private Q_SLOTS:
         QFETCH(int, signal);
         QFETCH(QString, name);
         QFETCH(bool, controllerConnected);
-        QTemporaryDir home;
-        QVERIFY(home.isValid() && QDir(home.path()).mkpath(u"run"_s));
-        QVERIFY(QFile::setPermissions(home.filePath(u"run"_s),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const PanelHome home;
+        QVERIFY(home.isValid());
         const QString history = home.filePath(u"history.log"_s);
         QProcess panel;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_s, home.path());
-        env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
-        env.insert(u"XDG_CONFIG_DIRS"_s, home.filePath(u"etc"_s));
-        env.insert(u"XDG_RUNTIME_DIR"_s, home.filePath(u"run"_s));
+        QProcessEnvironment env = home.environment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
         env.insert(u"DISPLAY"_s, m_display.name());
-        env.remove(u"QT_LOGGING_RULES"_s);
         panel.setProcessEnvironment(env);
         panel.start(QStringLiteral(KORVAN_EXECUTABLE), {u"--log-file"_s, history});
         const auto historyHas = [&](const QByteArray &text) {
-            return waitUntil([&] { return read(history).contains(text); }, 60000);
+            return waitUntil([&] { return fileBytes(history).contains(text); }, 60000);
         };
         QVERIFY(historyHas("korvan.app: Korvan v1.0 started"));
 
         ControllerPeer controller;
         if (controllerConnected) {
-            const QString window = xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s,
-                                            u"--name"_s, u"^Korvan$"_s})
-                                       .section(u'\n', 0, 0);
+            const QString window = m_display.window(u"^Korvan$"_s);
             QVERIFY(!window.isEmpty());
             QVERIFY(click(window, centre(L::Command1, L::Frame2)));
             QVERIFY(historyHas("supervision started"));
@@ -103,12 +94,12 @@ private Q_SLOTS:
         QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
         QVERIFY2(panel.exitCode() == 0, panel.readAllStandardError().right(3000).constData());
 
-        const QList<QByteArray> lines = read(history).trimmed().split('\n');
+        const QList<QByteArray> lines = fileBytes(history).trimmed().split('\n');
         const QByteArray endLine = "korvan.app: Korvan v1.0 ended by " + name.toLatin1();
         QVERIFY2(lines.last().endsWith(endLine), lines.last().constData());
         if (controllerConnected) {
             QVERIFY(controller.waitForDisconnect());
-            QVERIFY(read(history).contains(
+            QVERIFY(fileBytes(history).contains(
                 "korvan.panel: output O11 on, frame 000000010000000000000000F sent"));
         }
         SingleInstance lock(home.filePath(u"run"_s));
@@ -116,28 +107,12 @@ private Q_SLOTS:
     }
 
 private:
-    static QByteArray read(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    // What xdotool printed; null when it failed.
-    QString xdotool(const QStringList &arguments) const
-    {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DISPLAY"_s, m_display.name());
-        process.setProcessEnvironment(env);
-        process.start(u"xdotool"_s, arguments);
-        if (!process.waitForFinished(60000) || process.exitCode() != 0)
-            return {};
-        return QString::fromLatin1(process.readAllStandardOutput()) + u' ';
-    }
     // In the window's client area: without a window manager there is no frame.
     bool click(const QString &window, QPoint at) const
     {
-        return !xdotool({u"mousemove"_s, u"--sync"_s, u"--window"_s, window,
-                         QString::number(at.x()), QString::number(at.y()), u"click"_s, u"1"_s})
+        return !m_display
+                    .xdotool({u"mousemove"_s, u"--sync"_s, u"--window"_s, window,
+                              QString::number(at.x()), QString::number(at.y()), u"click"_s, u"1"_s})
                     .isNull();
     }
 

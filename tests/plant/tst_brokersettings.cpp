@@ -1,12 +1,10 @@
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QScopeGuard>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "exitstatus.h"
+#include "panelhome.h"
 #include "panelsettingsload.h"
 
 using namespace Qt::StringLiterals;
@@ -26,11 +24,11 @@ private Q_SLOTS:
     {
         m_folder = std::make_unique<QTemporaryDir>();
         QVERIFY(m_folder->isValid());
-        writeFile("password", "s3cret\r\nsecond line\n", QFile::ReadOwner | QFile::WriteOwner);
-        writeFile("open-password", "s3cret\n",
-                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-        writeFile("empty-password", "\n", QFile::ReadOwner | QFile::WriteOwner);
-        writeFile("ca.crt", "-----BEGIN CERTIFICATE-----\n", QFile::ReadOwner);
+        writeInFolder("password", "s3cret\r\nsecond line\n", QFile::ReadOwner | QFile::WriteOwner);
+        writeInFolder("open-password", "s3cret\n",
+                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        writeInFolder("empty-password", "\n", QFile::ReadOwner | QFile::WriteOwner);
+        writeInFolder("ca.crt", "-----BEGIN CERTIFICATE-----\n", QFile::ReadOwner);
         QVERIFY(QDir(m_folder->path()).mkdir(u"folder"_s));
     }
 
@@ -160,70 +158,16 @@ private Q_SLOTS:
             QVERIFY2(fault.message.contains(name), qPrintable(fault.message));
     }
 
-    // The real program: a settings fault ends it with 3, a bad option with 2, before a window.
-    void exitStatus_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::newRow("KeepAlive out of range")
-            << QByteArray("[Broker]\nUrl=mqtt://127.0.0.1\nKeepAlive=0\n") << QStringList()
-            << ExitStatus::SettingsError;
-        QTest::newRow("--broker with an unknown scheme")
-            << QByteArray() << QStringList {u"--broker"_s, u"ws://127.0.0.1"_s}
-            << ExitStatus::UsageError;
-    }
-    void exitStatus()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-#ifdef Q_OS_WIN
-        // Windows keeps the user's settings in the roaming profile, which no variable moves:
-        // the row's file goes there, and the user's own comes back afterwards.
-        const QString settingsPath = PanelSettings::userFile();
-        const QString kept = m_folder->filePath(u"kept.ini"_s);
-        const auto putBack = qScopeGuard([&] {
-            if (QFile::remove(settingsPath))
-                QFile::rename(kept, settingsPath);
-        });
-        QVERIFY(!QFile::exists(settingsPath) || QFile::rename(settingsPath, kept));
-        QDir().mkpath(QFileInfo(settingsPath).path());
-        QFile settings(settingsPath);
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(file);
-        settings.close();
-#else
-        writeFile("config/Korvan/Korvan.ini", file, QFile::ReadOwner | QFile::WriteOwner);
-#endif
-        QProcess panel;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_CONFIG_HOME"_s, m_folder->filePath(u"config"_s));
-        env.insert(u"XDG_CONFIG_DIRS"_s, m_folder->filePath(u"etc"_s));
-        env.insert(u"HOME"_s, m_folder->path());
-        panel.setProcessEnvironment(env);
-        panel.start(QStringLiteral(KORVAN_EXECUTABLE), arguments);
-        QVERIFY(panel.waitForFinished(60000));
-        const QByteArray said = panel.readAllStandardError();
-        QCOMPARE(panel.exitCode(), status);
-        QVERIFY2(said.contains("błąd ustawień") || status == ExitStatus::UsageError, said);
-    }
-
 private:
     QString userFile() const
     {
         return m_folder->filePath(u"user.ini"_s);
     }
 
-    void writeFile(const char *name, const QByteArray &bytes, QFile::Permissions permissions)
+    void writeInFolder(const char *name, const QByteArray &bytes, QFile::Permissions permissions)
     {
         const QString path = m_folder->filePath(QLatin1String(name));
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-        file.close();
-        QVERIFY(file.setPermissions(permissions));
+        QVERIFY(writeFile(path, bytes) && QFile::setPermissions(path, permissions));
     }
 
     // "@/" in a row's text is this test's folder.
@@ -232,7 +176,7 @@ private:
     {
         QByteArray bytes = text;
         bytes.replace("@/", QByteArray(QFile::encodeName(m_folder->path()) + '/'));
-        writeFile("user.ini", bytes, QFile::ReadOwner | QFile::WriteOwner);
+        writeInFolder("user.ini", bytes, QFile::ReadOwner | QFile::WriteOwner);
         return PanelSettingsLoad::load(m_folder->filePath(u"none.ini"_s), userFile(), arguments,
                                        fault);
     }

@@ -18,6 +18,7 @@
 #include "brokerprocess.h"
 #include "brokersubscriber.h"
 #include "connectedpanel.h"
+#include "panelhome.h"
 #include "plantpublisher.h"
 #include "stressrun.h"
 
@@ -232,27 +233,17 @@ private Q_SLOTS:
         QFETCH(int, keepAlive);
         BrokerProcess broker;
         QVERIFY(broker.start(tlsOptions(false)));
-        QTemporaryDir home;
+        const PanelHome home;
         const QString base = u"korvan/ends"_s;
-        const QDir homeDir(home.path());
-        QVERIFY(homeDir.mkpath(u"config/Korvan"_s) && homeDir.mkpath(u"run"_s));
-        QFile::setPermissions(home.filePath(u"run"_s),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QFile ini(home.filePath(u"config/Korvan/Korvan.ini"_s));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Broker]\nUrl=mqtts://localhost:" + QByteArray::number(broker.tlsPort())
-                  + "\nTopic=" + base.toUtf8() + "\nCaFile=" + QFile::encodeName(file("ca.crt"))
-                  + "\nKeepAlive=" + QByteArray::number(keepAlive) + '\n');
-        ini.close();
+        QVERIFY(home.isValid()
+                && writeFile(home.userSettings(),
+                             "[Broker]\nUrl=mqtts://localhost:"
+                                 + QByteArray::number(broker.tlsPort()) + "\nTopic=" + base.toUtf8()
+                                 + "\nCaFile=" + QFile::encodeName(file("ca.crt"))
+                                 + "\nKeepAlive=" + QByteArray::number(keepAlive) + '\n'));
         BrokerSubscriber subscriber(broker.settings(), base + u"/status"_s);
         QProcess panel;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_s, home.path());
-        env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
-        env.insert(u"XDG_CONFIG_DIRS"_s, home.filePath(u"etc"_s));
-        env.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
-        env.insert(u"XDG_RUNTIME_DIR"_s, home.filePath(u"run"_s));
-        panel.setProcessEnvironment(env);
+        panel.setProcessEnvironment(home.environment());
         panel.setProcessChannelMode(QProcess::MergedChannels);
         panel.start(QStringLiteral(KORVAN_EXECUTABLE),
                     {u"--log-file"_s, home.filePath(u"history.log"_s)});
@@ -401,13 +392,11 @@ private Q_SLOTS:
         const QString passwords = folder.filePath(u"passwords"_s);
         QVERIFY(run(u"mosquitto_passwd"_s, {u"-c"_s, u"-b"_s, passwords, u"panel"_s, u"secret"_s},
                     folder.path()));
-        QFile acl(folder.filePath(u"acl"_s));
-        QVERIFY(acl.open(QIODevice::WriteOnly));
-        acl.write("user panel\ntopic readwrite korvan/panel/#\n");
-        acl.close();
+        const QString acl = folder.filePath(u"acl"_s);
+        QVERIFY(writeFile(acl, "user panel\ntopic readwrite korvan/panel/#\n"));
         BrokerProcess::Options options;
         options.passwordFile = passwords;
-        options.aclFile = acl.fileName();
+        options.aclFile = acl;
         BrokerProcess broker;
         QVERIFY(broker.start(options));
         BrokerSettings settings = broker.settings(topic);
@@ -614,10 +603,8 @@ private:
                              u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=Korvan test "_s + ca,
                              u"-keyout"_s, ca + u".key"_s, u"-out"_s, ca + u".crt"_s}));
         }
-        QFile extensions(m_certificates.filePath(u"server.ext"_s));
-        QVERIFY(extensions.open(QIODevice::WriteOnly));
-        extensions.write("subjectAltName=DNS:localhost\n");
-        extensions.close();
+        QVERIFY(
+            writeFile(m_certificates.filePath(u"server.ext"_s), "subjectAltName=DNS:localhost\n"));
         for (const QString &name : {u"server"_s, u"client"_s}) {
             QVERIFY(openssl({u"req"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-subj"_s,
                              name == u"server" ? u"/CN=localhost"_s : u"/CN=panel"_s, u"-keyout"_s,

@@ -37,7 +37,6 @@ public:
 
     QString socketPath() const { return m_folder.filePath(QStringLiteral("broker.sock")); }
     quint16 tlsPort() const { return m_port; }
-    QString folder() const { return m_folder.path(); }
 
     // Settings that reach this broker on its socket (under Wine, its plain port).
     BrokerSettings settings(const QString &topic = {}, int keepAlive = 30) const

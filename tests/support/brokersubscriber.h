@@ -142,13 +142,6 @@ public:
         return found;
     }
 
-    void clear()
-    {
-        messages();
-        m_messages.clear();
-        m_eventsSeen = 0;
-    }
-
 private:
 #ifdef Q_OS_WIN
     mosquitto *m_client = nullptr;

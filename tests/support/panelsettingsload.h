@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 
 #include <optional>
@@ -12,14 +9,6 @@
 
 // Settings read as the panel reads them, for the tests of its settings rows.
 namespace PanelSettingsLoad {
-
-// The file with its folders made, as an integrator would have written it.
-inline bool write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-        && file.write(bytes) == bytes.size();
-}
 
 // The system file, the user's file, then the options (the arguments after the program's
 // name); nothing when the options are not ones the panel starts with.

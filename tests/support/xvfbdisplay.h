@@ -23,6 +23,26 @@ public:
         return m_name;
     }
     QString name() const { return m_name; }
+    // What xdotool printed on this display; null when it failed (a search that found nothing
+    // fails).
+    QString xdotool(const QStringList &arguments) const
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_name);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral("xdotool"), arguments);
+        if (!process.waitForFinished(60000) || process.exitCode() != 0)
+            return {};
+        return QString::fromLatin1(process.readAllStandardOutput()) + QLatin1Char(' ');
+    }
+    // The first shown window of that title, once there is one; empty if none came.
+    QString window(const QString &title) const
+    {
+        return xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                        QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title})
+            .section(QLatin1Char('\n'), 0, 0);
+    }
     ~XvfbDisplay()
     {
         m_xvfb.terminate();
