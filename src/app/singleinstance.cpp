@@ -7,7 +7,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
-#include <QSysInfo>
 #include <QThread>
 
 namespace {
@@ -75,7 +74,9 @@ SingleInstance::Claim SingleInstance::claim()
 
 // A lock naming this very process was left by an earlier panel that had the same process
 // number: after a reboot, or under Wine, whose new sessions hand out the same numbers
-// again. Qt sees that number alive under the panel's name and takes the lock as held.
+// again. Qt sees that number alive under the panel's name and takes the lock as held. The
+// folder is this machine's own, so the host name the lock gives (which Windows spells
+// its own way) is not compared.
 bool SingleInstance::takeOwnNumbersLock()
 {
     qint64 pid = 0;
@@ -83,8 +84,8 @@ bool SingleInstance::takeOwnNumbersLock()
     QString application;
     return m_lock.error() == QLockFile::LockFailedError
         && m_lock.getLockInfo(&pid, &host, &application)
-        && pid == QCoreApplication::applicationPid() && host == QSysInfo::machineHostName()
-        && m_lock.removeStaleLockFile() && m_lock.tryLock(0);
+        && pid == QCoreApplication::applicationPid() && m_lock.removeStaleLockFile()
+        && m_lock.tryLock(0);
 }
 
 void SingleInstance::onNewConnection()
