@@ -16,4 +16,18 @@ done
 export WINEQT_FORCE_STDERR_LOGGING=1
 # The offscreen platform looks for fonts inside Qt's own folder unless told.
 export WINEQT_QPA_FONTDIR=Z:/usr/share/fonts/truetype/dejavu
-exec /usr/lib/wine/wine64 "$@"
+# The first window of a session makes Wine start its desktop process, which inherits the
+# Unix descriptors of whichever program started it and outlives that program: given the
+# test's output pipe, it kept ctest waiting until the timeout. So the program writes to a
+# file, which the pipe follows until the program ends.
+out=$(mktemp "${TMPDIR:-/tmp}/korvan-wine-run.XXXXXX")
+trap 'rm -f "$out"' EXIT
+/usr/lib/wine/wine64 "$@" </dev/null >"$out" 2>&1 &
+program=$!
+trap 'kill "$program" 2>/dev/null; exit 143' TERM INT
+tail -n +1 -s 0.2 -f --pid="$program" "$out" &
+follower=$!
+status=0
+wait "$program" || status=$?
+wait "$follower" || true
+exit "$status"
