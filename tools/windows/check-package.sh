@@ -2,10 +2,12 @@
 # Proves the Windows installer under Wine: its pages in Polish under a Polish system and in
 # English elsewhere; a silent install puts the panel, its licences, its Start-menu
 # shortcut, its uninstall entry and its firewall rule in place, both programs carry their
-# version record and manifest; the installed panel passes the end-to-end check against
+# version record and manifest; under Wine it turns Direct3D off for korvan.exe alone, and
+# the installed panel, started with nothing about Direct3D in its environment, maps no
+# OpenGL renderer; the installed panel passes the end-to-end check against
 # the Linux korvan-sim; a second install with /CONTROLLER= narrows the rule and writes
 # the same addresses into the panel's settings; the silent uninstall removes the rule,
-# the files and the registry keys and leaves the settings file.
+# the files and the registry keys (the Wine one too) and leaves the settings file.
 #
 # Wine's netsh keeps no rules, so this throwaway prefix gets a stand-in netsh.exe that
 # notes each call (tools/windows/netsh-recorder.nsi).
@@ -46,6 +48,7 @@ DIR="$WINEPREFIX/drive_c/Program Files/Korvan"
 C="$WINEPREFIX/drive_c"
 KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvan'
 VENDOR_KEY='HKLM\Software\Zespół Korvan'
+WINE_APP_KEY='HKCU\Software\Wine\AppDefaults\korvan.exe'
 MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvan"
 INI="$C/ProgramData/Korvan/Korvan.ini"
 CALLS="$C/netsh-calls.txt"
@@ -94,6 +97,36 @@ echo "install took $(awk "BEGIN { print $(date +%s.%N) - $start }") s"
 "$WINE" reg query "$KEY" 2>/dev/null | tr -d '\r' | grep -E 'DisplayName|DisplayVersion' || true
 test -f "$MENU/Korvan.lnk" || fail "no Start-menu shortcut in $MENU"
 echo "ok: Start-menu shortcut"
+
+# Wine's Direct3D off for the panel alone, never for every program of the prefix.
+"$WINE" reg query "$WINE_APP_KEY\Direct3D" /v renderer 2>/dev/null | tr -d '\r' \
+    | grep -qE '^ +renderer +REG_SZ +no3d$' \
+    || fail "no renderer=no3d under $WINE_APP_KEY\Direct3D"
+unregistered 'HKCU\Software\Wine\Direct3D' || fail "the install set Direct3D for every program"
+echo "ok: under Wine, Direct3D renderer=no3d for korvan.exe only"
+# As a Wine user starts it: the sessions' WINE_D3D_CONFIG is not in its environment, so only
+# the installed key keeps Mesa's libLLVM out.
+window() { xdotool search --onlyvisible --name '^Korvan$' >/dev/null; }
+no_window() { ! window; }
+env -u WINE_D3D_CONFIG timeout 600 "$WINE" "$DIR/bin/korvan.exe" >"$WORK/panel.log" 2>&1 &
+panel=$!
+wait_for "installed panel shown, started without WINE_D3D_CONFIG" window
+# Let it finish painting before reading what it holds.
+sleep 3
+# Its own Wine process, not another session's panel on this machine.
+pid=$(pgrep -P "$panel" -x korvan.exe) || fail "no korvan.exe process under $panel"
+! tr '\0' '\n' <"/proc/$pid/environ" | grep -q '^WINE_D3D_CONFIG=' \
+    || fail "the panel was started with WINE_D3D_CONFIG"
+llvm=$(grep -c libLLVM "/proc/$pid/maps" || true)
+rss=$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status")
+kill "$pid" "$panel" 2>/dev/null || true
+wait "$panel" 2>/dev/null || true
+# Killed, it left its one-panel lock, which would name a process of the next panel's.
+rm -f "$C"/users/*/korvan.lock
+[ "$llvm" -eq 0 ] || fail "the installed panel mapped libLLVM ($rss KiB resident)"
+echo "ok: installed panel maps no libLLVM ($((rss / 1024)) MiB resident)"
+# The end-to-end check looks for the next window titled Korvan.
+wait_for "installed panel closed" no_window
 
 # The firewall rule by default: Domain and Private networks, the local subnet.
 calls | grep -qxF "$DELETE" || fail "the install did not clear an older rule first"
@@ -182,6 +215,7 @@ echo "ok: C:\\ProgramData\\Korvan\\Korvan.ini [Network] Allow= the same addresse
 wait_for "uninstalled: korvan.exe removed" gone
 wait_for "uninstall entry removed" unregistered "$KEY"
 wait_for "publisher's registry key removed" unregistered "$VENDOR_KEY"
+wait_for "Wine's Direct3D key for korvan.exe removed" unregistered "$WINE_APP_KEY"
 wait_for "Start-menu shortcut removed" test ! -e "$MENU/Korvan.lnk"
 calls | grep -qxF "$DELETE" || fail "the uninstall did not delete the rule; netsh saw: $(calls)"
 echo "ok: firewall rule deleted on uninstall"
