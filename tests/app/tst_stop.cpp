@@ -67,7 +67,9 @@ private Q_SLOTS:
         const auto historyHas = [&](const QByteArray &text) {
             return waitUntil([&] { return fileBytes(history).contains(text); }, 60000);
         };
-        QVERIFY(historyHas("korvan.app: Korvan v1.0 started"));
+        // What the panel said, if it never got as far as its first line.
+        QVERIFY2(historyHas("korvan.app: Korvan v1.0 started"),
+                 panel.readAllStandardError().right(3000).constData());
 
         ControllerPeer controller;
         if (controllerConnected) {
