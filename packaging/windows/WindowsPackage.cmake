@@ -38,6 +38,15 @@ if(MINGW)
         set(${out_version} ${version} PARENT_SCOPE)
     endfunction()
 
+    # korvan_licence_text(NAME <file in the licences folder> FROM <the text it copies>)
+    function(korvan_licence_text)
+        cmake_parse_arguments(L "" "NAME;FROM" "" ${ARGN})
+        if(NOT EXISTS ${L_FROM})
+            message(FATAL_ERROR "The Windows installer needs the licence text ${L_FROM}")
+        endif()
+        configure_file(${L_FROM} ${korvan_licences}/${L_NAME} COPYONLY)
+    endfunction()
+
     # build-qt.sh notes the Debian version it built; a Qt built before it did was built
     # from the version of the host's qt6-base-dev, which it asks apt for.
     cmake_path(GET Qt6_DIR PARENT_PATH qt_prefix)
@@ -56,18 +65,18 @@ if(MINGW)
     korvan_debian_source(mingw-w64-x86-64-dev MINGW_SOURCE MINGW_VERSION)
     string(REGEX MATCH "^[0-9]+" GCC_UPSTREAM "${CMAKE_CXX_COMPILER_VERSION}")
 
-    set(korvan_licence_files
-        "Qt.txt|/usr/share/doc/libqt6core6/copyright"
-        "GCC-runtime.txt|/usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright"
-        "MinGW-w64.txt|/usr/share/doc/mingw-w64-x86-64-dev/copyright")
+    korvan_licence_text(NAME Qt.txt FROM /usr/share/doc/libqt6core6/copyright)
+    korvan_licence_text(NAME GCC-runtime.txt
+        FROM /usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright)
+    korvan_licence_text(NAME MinGW-w64.txt FROM /usr/share/doc/mingw-w64-x86-64-dev/copyright)
     foreach(text LGPL-3 GPL-3 GPL-2 Apache-2.0)
-        list(APPEND korvan_licence_files "${text}.txt|/usr/share/common-licenses/${text}")
+        korvan_licence_text(NAME ${text}.txt FROM /usr/share/common-licenses/${text})
     endforeach()
     # libmosquitto and OpenSSL: their own texts, from the sources build-mosquitto.sh built.
-    list(APPEND korvan_licence_files
-        "libmosquitto.txt|${KORVAN_MOSQUITTO_DIR}/licences/mosquitto-LICENSE.txt"
-        "EDL-1.0.txt|${KORVAN_MOSQUITTO_DIR}/licences/mosquitto-edl-v10.txt"
-        "OpenSSL.txt|${KORVAN_MOSQUITTO_DIR}/licences/openssl-LICENSE.txt")
+    set(built_licences ${KORVAN_MOSQUITTO_DIR}/licences)
+    korvan_licence_text(NAME libmosquitto.txt FROM ${built_licences}/mosquitto-LICENSE.txt)
+    korvan_licence_text(NAME EDL-1.0.txt FROM ${built_licences}/mosquitto-edl-v10.txt)
+    korvan_licence_text(NAME OpenSSL.txt FROM ${built_licences}/openssl-LICENSE.txt)
     file(STRINGS ${KORVAN_MOSQUITTO_DIR}/.korvan-complete built
         REGEX "^(mosquitto|openssl)(_debian_version)?=")
     foreach(line IN LISTS built)
@@ -78,15 +87,6 @@ if(MINGW)
     if(NOT MOSQUITTO_DEBIAN_VERSION OR NOT OPENSSL_DEBIAN_VERSION)
         message(FATAL_ERROR "${KORVAN_MOSQUITTO_DIR}/.korvan-complete names no Debian versions")
     endif()
-    foreach(entry IN LISTS korvan_licence_files)
-        string(REPLACE "|" ";" entry "${entry}")
-        list(GET entry 0 name)
-        list(GET entry 1 source)
-        if(NOT EXISTS ${source})
-            message(FATAL_ERROR "The Windows installer needs the licence text ${source}")
-        endif()
-        configure_file(${source} ${korvan_licences}/${name} COPYONLY)
-    endforeach()
     configure_file(${PROJECT_SOURCE_DIR}/packaging/licences/README.txt.in
         ${korvan_licences}/README.txt @ONLY)
 endif()
