@@ -13,9 +13,7 @@
 #include "korvanversion.h"
 #include "panelsettings.h"
 #include "pictures.h"
-#ifdef KORVAN_BROKER
-#    include "plantpublisher.h"
-#endif
+#include "plantpublisher.h"
 #include "singleinstance.h"
 #include "stopsignals.h"
 #include "userconsole.h"
@@ -190,7 +188,6 @@ void comeToFrontOnRequest(SingleInstance &instance, const QPointer<Form1> &form)
 // returned ends it.
 std::function<void()> startPublishing(const PanelSettings &settings, Form1 &form)
 {
-#ifdef KORVAN_BROKER
     if (settings.broker) {
         auto publisher = std::make_shared<std::unique_ptr<PlantPublisher>>(
             std::make_unique<PlantPublisher>(*settings.broker, form));
@@ -198,10 +195,6 @@ std::function<void()> startPublishing(const PanelSettings &settings, Form1 &form
             publisher->reset();
         };
     }
-#else
-    Q_UNUSED(settings);
-    Q_UNUSED(form);
-#endif
     return [] {
     };
 }
