@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -30,7 +31,9 @@ namespace {
 // The benchmarks' shared steps, and the clock they all read.
 using namespace PanelRun;
 
-constexpr int Presses = 300;
+// Presses per run; each of the three runs is taken this many times, in turns.
+constexpr int Presses = 100;
+constexpr int Rounds = 3;
 constexpr int WarmUpPresses = 50;
 constexpr int FloodSeconds = 60;
 
@@ -140,6 +143,52 @@ Latencies pressLatencies(Broker broker, BrokerProcess *process)
     return result;
 }
 
+QString nameOf(Broker broker)
+{
+    switch (broker) {
+    case Broker::None:
+        return QStringLiteral("no broker");
+    case Broker::Connected:
+        return QStringLiteral("broker connected");
+    case Broker::Down:
+        return QStringLiteral("broker down");
+    }
+    return {};
+}
+
+// The three runs take turns, each round in another order, so that whatever the machine does
+// meanwhile falls on all three alike. The broker is left down.
+std::map<Broker, Latencies> takeTurns(BrokerProcess &broker)
+{
+    std::map<Broker, Latencies> runs;
+    bool brokerUp = true;
+    const Broker order[] = {Broker::None, Broker::Connected, Broker::Down};
+    for (int round = 0; round < Rounds; ++round) {
+        for (int turn = 0; turn < 3; ++turn) {
+            const Broker kind = order[(round + turn) % 3];
+            if (kind == Broker::Connected && !brokerUp) {
+                if (!broker.restart())
+                    qFatal("mosquitto did not start again");
+                brokerUp = true;
+            }
+            if (kind == Broker::Down && brokerUp) {
+                broker.kill();
+                brokerUp = false;
+            }
+            say(QStringLiteral("broker: round %1 of %2, %3...")
+                    .arg(round + 1)
+                    .arg(Rounds)
+                    .arg(nameOf(kind)));
+            const Latencies taken = pressLatencies(kind, &broker);
+            Latencies &all = runs[kind];
+            all.frame.insert(all.frame.end(), taken.frame.begin(), taken.frame.end());
+            all.message.insert(all.message.end(), taken.message.begin(), taken.message.end());
+        }
+    }
+    broker.kill();
+    return runs;
+}
+
 qint64 floodResidentKb(BrokerProcess &process)
 {
     Form1 form(0);
@@ -171,13 +220,10 @@ int main(int argc, char *argv[])
     BrokerProcess broker;
     if (!broker.start())
         qFatal("mosquitto did not start");
-    say(QStringLiteral("broker: press -> frame without a broker..."));
-    const Latencies none = pressLatencies(Broker::None, nullptr);
-    say(QStringLiteral("broker: press -> frame and press -> message with a broker connected..."));
-    const Latencies connected = pressLatencies(Broker::Connected, &broker);
-    broker.kill();
-    say(QStringLiteral("broker: press -> frame with the broker down..."));
-    const Latencies down = pressLatencies(Broker::Down, &broker);
+    std::map<Broker, Latencies> runs = takeTurns(broker);
+    const Latencies &none = runs[Broker::None];
+    const Latencies &connected = runs[Broker::Connected];
+    const Latencies &down = runs[Broker::Down];
 
     const double base = percentile(none.frame, 0.5);
     const auto line = [](const char *figure, double value, const QString &besides) {
