@@ -184,19 +184,12 @@ void comeToFrontOnRequest(SingleInstance &instance, const QPointer<Form1> &form)
     });
 }
 
-// Connects at once, not when supervision starts, and stays for the whole run; the call
-// returned ends it.
-std::function<void()> startPublishing(const PanelSettings &settings, Form1 &form)
+// Connects at once, not when supervision starts, and stays for the whole run.
+std::unique_ptr<PlantPublisher> startPublishing(const PanelSettings &settings, Form1 &form)
 {
-    if (settings.broker) {
-        auto publisher = std::make_shared<std::unique_ptr<PlantPublisher>>(
-            std::make_unique<PlantPublisher>(*settings.broker, form));
-        return [publisher] {
-            publisher->reset();
-        };
-    }
-    return [] {
-    };
+    if (!settings.broker)
+        return nullptr;
+    return std::make_unique<PlantPublisher>(*settings.broker, form);
 }
 
 // Who asked the panel to stop (nobody: its own "Zakończ program"), and whether the end
@@ -265,14 +258,14 @@ int main(int argc, char *argv[])
 
     QPointer<Form1> form = new Form1;
     form->setLinkSettings(settings->link());
-    const auto endPublishing = startPublishing(*settings, *form);
+    std::unique_ptr<PlantPublisher> publisher = startPublishing(*settings, *form);
     comeToFrontOnRequest(instance, form);
 
     Ending ending;
     StopSignals stopSignals;
     endOnRequest(stopSignals, ending, [&] {
         delete form;
-        endPublishing();
+        publisher.reset();
         writeEnd(ending);
         history.flush();
     });
@@ -281,7 +274,7 @@ int main(int argc, char *argv[])
            qUtf8Printable(describe(*settings, history.path())));
     form->show();
     const int status = QApplication::exec();
-    endPublishing();
+    publisher.reset();
     writeEnd(ending);
     return status;
 }
