@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "inboundtext.h"
 #include "outputframe.h"
 
 namespace {
@@ -15,13 +16,23 @@ const QString StateTopic = QStringLiteral("state");
 QStringList BrokerOutbox::retainedTopics()
 {
     QStringList topics {QStringLiteral("link"), QStringLiteral("supervision")};
-    for (int k = 1; k <= 8; ++k)
-        topics << QStringLiteral("inputs/I%1").arg(k);
+    for (int k = 1; k <= Inbound::InputCount; ++k)
+        topics << inputTopic(k);
     for (int s = 1; s <= Output::Sections; ++s) {
         for (int n = 1; n <= Output::PerSection; ++n)
-            topics << QStringLiteral("outputs/O%1").arg(Output::designId(s, n));
+            topics << outputTopic(Output::designId(s, n));
     }
     return topics << StateTopic;
+}
+
+QString BrokerOutbox::inputTopic(int k)
+{
+    return QStringLiteral("inputs/I%1").arg(k);
+}
+
+QString BrokerOutbox::outputTopic(int designId)
+{
+    return QStringLiteral("outputs/O%1").arg(designId);
 }
 
 QString BrokerOutbox::now()

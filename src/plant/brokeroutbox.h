@@ -19,6 +19,10 @@ class BrokerOutbox
 public:
     // Topic names under the base topic, in the order a snapshot publishes them.
     static QStringList retainedTopics();
+    // The topics of input k (1 to 8) and of output designId (11 to 38), named as the window
+    // names its indicators.
+    static QString inputTopic(int k);
+    static QString outputTopic(int designId);
     static constexpr qsizetype MaxQueuedEvents = 1000;
     // The local time in ISO 8601 with milliseconds and its UTC offset, "+00:00" included.
     static QString now();

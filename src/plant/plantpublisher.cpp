@@ -85,11 +85,11 @@ void PlantPublisher::publishAll()
     setValue(QStringLiteral("link"), ui.Shape2->backColor() == Bgr::Green ? "up" : "down");
     setValue(QStringLiteral("supervision"), ui.Command2->isEnabled() ? "on" : "off");
     for (int k = 1; k <= Inbound::InputCount; ++k)
-        setValue(QStringLiteral("inputs/I%1").arg(k),
+        setValue(BrokerOutbox::inputTopic(k),
                  ui.I[size_t(k - 1)]->backColor() == Bgr::Green ? "1" : "0");
     for (int s = 1; s <= Output::Sections; ++s) {
         for (int n = 1; n <= Output::PerSection; ++n)
-            setValue(QStringLiteral("outputs/") + outputName(Output::designId(s, n)),
+            setValue(BrokerOutbox::outputTopic(Output::designId(s, n)),
                      ui.O[size_t(s - 1)][size_t(n - 1)]->shape() == 1 ? "1" : "0");
     }
     m_outbox->setFrame(m_form->state().FrameText);
@@ -103,7 +103,7 @@ void PlantPublisher::observe()
     });
     for (int k = 1; k <= Inbound::InputCount; ++k) {
         connect(ui.I[size_t(k - 1)], &ShapeControl::backColorChanged, this,
-                [this, topic = QStringLiteral("inputs/I%1").arg(k)](BgrColor colour) {
+                [this, topic = BrokerOutbox::inputTopic(k)](BgrColor colour) {
                     if (colour == Bgr::Green || colour == Bgr::Red)
                         setValue(topic, colour == Bgr::Green ? "1" : "0");
                 });
@@ -113,11 +113,10 @@ void PlantPublisher::observe()
             const int id = Output::designId(s, n);
             ShapeControl *indicator = ui.O[size_t(s - 1)][size_t(n - 1)];
             // The state is set before the colour that shows it.
-            connect(
-                indicator, &ShapeControl::backColorChanged, this,
-                [this, indicator, topic = QString(QStringLiteral("outputs/") + outputName(id))] {
-                    setValue(topic, indicator->shape() == 1 ? "1" : "0");
-                });
+            connect(indicator, &ShapeControl::backColorChanged, this,
+                    [this, indicator, topic = BrokerOutbox::outputTopic(id)] {
+                        setValue(topic, indicator->shape() == 1 ? "1" : "0");
+                    });
             QPushButton *button = ui.S[size_t(s - 1)][size_t(n - 1)];
             connect(button, &QAbstractButton::pressed, this, [this, id] { outputPressed(id); });
             connect(button, &QAbstractButton::clicked, this, [this, id] { outputClicked(id); });
