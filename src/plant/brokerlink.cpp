@@ -170,7 +170,7 @@ void BrokerLink::afterLoop(int rc)
     const bool oldBroker = !m_connected && m_protocol == MQTT_PROTOCOL_V5
         && (m_connack == 1 || m_connack == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION
             || (!m_connack && rc == MOSQ_ERR_PROTOCOL));
-    endSession(m_connack && m_connack != 0 ? refusal(*m_connack) : failure(rc));
+    endSession(m_connack.value_or(0) != 0 ? refusal(*m_connack) : failure(rc));
     if (oldBroker && !m_finishing) {
         m_protocol = MQTT_PROTOCOL_V311;
         m_backoffSeconds = 1;
