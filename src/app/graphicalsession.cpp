@@ -49,7 +49,6 @@ void onStartupMessage(QtMsgType type, const QMessageLogContext &context, const Q
             startupHistory->append(message.type, categoryOf(message), message.text);
         // Qt's own text advises reinstalling, which cures no missing display: the
         // program's own explanation goes in instead, its English line.
-        Q_UNUSED(text);
         const QString explained = GraphicalSession::message().section(QLatin1Char('\n'), 1, 1);
         startupHistory->append(QtCriticalMsg, "korvan.app",
                                QStringLiteral("no graphical session: ") + explained);
