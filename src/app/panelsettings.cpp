@@ -253,17 +253,24 @@ private:
 
     bool setReadableFile(QString *target, const QString &path, const QString &where)
     {
-        const QFileInfo info(path);
+        QFile file(path);
+        if (!openReadable(file, where))
+            return false;
+        *target = path;
+        return true;
+    }
+
+    bool openReadable(QFile &file, const QString &where)
+    {
+        const QFileInfo info(file.fileName());
         if (!info.exists())
             return fail(where + QStringLiteral(": no such file."));
         if (!info.isFile())
             return fail(where + QStringLiteral(": not a regular file."));
-        QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return fail(where
                         + QStringLiteral(": cannot be read (%1).")
                               .arg(LogText::singleLine(file.errorString())));
-        *target = path;
         return true;
     }
 
@@ -271,7 +278,8 @@ private:
     // and never in a file that others may read.
     bool setPassword(const QString &path, const QString &where)
     {
-        if (!setReadableFile(&m_passwordFile, path, where))
+        QFile file(path);
+        if (!openReadable(file, where))
             return false;
 #ifndef Q_OS_WIN
         const auto others
@@ -281,9 +289,6 @@ private:
                         + QStringLiteral(": others may read or change it; only its owner may "
                                          "(chmod 600)."));
 #endif
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(where + QStringLiteral(": cannot be read."));
         QByteArray line = file.readLine(4096);
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
@@ -368,7 +373,6 @@ private:
     // Where the [Broker] section was first seen, and where each of its keys was set.
     QString m_brokerFile;
     QHash<QString, QString> m_brokerWhere;
-    QString m_passwordFile;
 };
 
 } // namespace
