@@ -21,7 +21,6 @@ namespace {
 
 const QString StatusTopic = QStringLiteral("status");
 const QString EventTopic = QStringLiteral("event");
-const QString StateTopic = QStringLiteral("state");
 
 QByteArray utf8(const QString &text)
 {
@@ -214,7 +213,7 @@ void BrokerLink::publishSnapshot()
     m_pending.clear();
     const QStringList topics = BrokerOutbox::retainedTopics();
     for (const QString &topic : topics)
-        publish(topic, payloadOf(topic), true, false);
+        publish(topic, m_outbox->payload(topic), true, false);
     // The count of events the broker never got follows in publishChanged().
 }
 
@@ -251,7 +250,7 @@ void BrokerLink::publishChanged()
             return; // the acknowledgements bring the rest
         const qint64 due = m_lastSent.value(*it, now - MinGapMs) + MinGapMs;
         if (due <= now) {
-            publish(*it, payloadOf(*it), true, false);
+            publish(*it, m_outbox->payload(*it), true, false);
             it = m_pending.erase(it);
             continue;
         }
@@ -273,12 +272,6 @@ void BrokerLink::reportLost()
                              {QStringLiteral("time"), BrokerOutbox::now()}};
     if (publish(EventTopic, QJsonDocument(event).toJson(QJsonDocument::Compact), false, true))
         m_lostEvents = 0;
-}
-
-QByteArray BrokerLink::payloadOf(const QString &topic) const
-{
-    return topic == StateTopic ? m_outbox->stateDocument(BrokerOutbox::now())
-                               : m_outbox->value(topic);
 }
 
 bool BrokerLink::publish(const QString &topic, const QByteArray &payload, bool retain, bool event)

@@ -62,7 +62,6 @@ private:
     void publishChanged();
     void reportLost();
     bool publish(const QString &topic, const QByteArray &payload, bool retain, bool event);
-    QByteArray payloadOf(const QString &topic) const;
     QString failure(int rc) const;
     QString refusal(int reason) const;
 

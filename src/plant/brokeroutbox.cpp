@@ -105,12 +105,13 @@ QSet<QString> BrokerOutbox::takeChanged()
     return std::exchange(m_changed, {});
 }
 
-QByteArray BrokerOutbox::value(const QString &topic) const
+QByteArray BrokerOutbox::payload(const QString &topic) const
 {
+    // The clock is read before the window's side is held up.
+    const bool state = topic == StateTopic;
+    const QString time = state ? now() : QString();
     const std::lock_guard lock(m_mutex);
-    if (topic == StateTopic)
-        return {};
-    return m_values.value(topic);
+    return state ? stateDocument(time) : m_values.value(topic);
 }
 
 QList<QByteArray> BrokerOutbox::takeEvents()
@@ -127,7 +128,6 @@ qint64 BrokerOutbox::takeDropped()
 
 QByteArray BrokerOutbox::stateDocument(const QString &time) const
 {
-    const std::lock_guard lock(m_mutex);
     QJsonObject inputs;
     QJsonObject outputs;
     for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {

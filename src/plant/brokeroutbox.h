@@ -38,14 +38,15 @@ public:
     void woken() { m_wakePending.store(false); }
     // The topics changed since the last call.
     QSet<QString> takeChanged();
-    QByteArray value(const QString &topic) const;
+    // What goes out on a retained topic now; the state document is stamped with this time.
+    QByteArray payload(const QString &topic) const;
     QList<QByteArray> takeEvents();
     // Events that were never handed to the link since the last call.
     qint64 takeDropped();
-    // The whole state as one JSON object, with the time given.
-    QByteArray stateDocument(const QString &time) const;
 
 private:
+    // The whole state as one JSON object, with the time given; the mutex is held.
+    QByteArray stateDocument(const QString &time) const;
     bool wake();
 
     mutable std::mutex m_mutex;
