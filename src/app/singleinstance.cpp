@@ -118,8 +118,12 @@ bool SingleInstance::askRunningToShow()
         QThread::msleep(ConnectRetryMs);
     }
     socket.write(ShowRequest);
-    if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
-        return false;
+    // On Windows the pipe may take the request at once, and a wait for bytes written with
+    // none left to write says false.
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
+            return false;
+    }
     while (!socket.canReadLine()) {
         if (!socket.waitForReadyRead(int(deadline.remainingTime())))
             return false;
