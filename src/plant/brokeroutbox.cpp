@@ -37,7 +37,12 @@ QString BrokerOutbox::outputTopic(int designId)
 
 QString BrokerOutbox::now()
 {
-    const QDateTime time = QDateTime::currentDateTime();
+    return timeText(QDateTime::currentMSecsSinceEpoch());
+}
+
+QString BrokerOutbox::timeText(qint64 msecsSinceEpoch)
+{
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch);
     const int offset = time.offsetFromUtc() / 60;
     return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? u'-' : u'+')
         + QStringLiteral("%1:%2")

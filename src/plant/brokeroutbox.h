@@ -26,6 +26,7 @@ public:
     static constexpr qsizetype MaxQueuedEvents = 1000;
     // The local time in ISO 8601 with milliseconds and its UTC offset, "+00:00" included.
     static QString now();
+    static QString timeText(qint64 msecsSinceEpoch);
 
     // The window's side. setValue and setFrame return whether the link must be woken.
     bool setValue(const QString &topic, const QByteArray &payload);

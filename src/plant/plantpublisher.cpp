@@ -1,6 +1,7 @@
 #include "plantpublisher.h"
 
 #include <QChildEvent>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -69,6 +70,8 @@ PlantPublisher::PlantPublisher(const BrokerSettings &settings, Form1 &form, QObj
 
 PlantPublisher::~PlantPublisher()
 {
+    // What the window did last reaches the link before its end.
+    handOver();
     QMetaObject::invokeMethod(m_link, &BrokerLink::finish, Qt::QueuedConnection);
     if (!m_thread->wait(QDeadlineTimer(FinishMs))) {
         // Stuck resolving or connecting: the process's end takes the thread with it.
@@ -217,25 +220,36 @@ void PlantPublisher::setValue(const QString &topic, const char *payload)
 
 void PlantPublisher::postEvent(const QString &name, QJsonObject fields)
 {
-    fields.insert(QStringLiteral("event"), name);
-    fields.insert(QStringLiteral("time"), BrokerOutbox::now());
-    if (m_outbox->postEvent(QJsonDocument(fields).toJson(QJsonDocument::Compact)))
-        wake();
+    // Stamped now; the document is written with the rest after the window's handler.
+    m_unwritten.push_back({name, std::move(fields), QDateTime::currentMSecsSinceEpoch()});
+    handOverLater();
 }
 
 void PlantPublisher::wake()
 {
-    // After the window's handler has run to its end: the frame goes out before the link's
-    // thread is woken to compete for the processor.
-    if (std::exchange(m_wakeQueued, true))
-        return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_wakeQueued = false;
-            // Before the thread starts, its first connection publishes everything anyway.
-            if (m_link)
-                QMetaObject::invokeMethod(m_link, &BrokerLink::drain, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    m_linkToWake = true;
+    handOverLater();
+}
+
+void PlantPublisher::handOverLater()
+{
+    // After the window's handler has run to its end: the frame goes out, and the press is
+    // done with, before the publisher spends anything more on them or wakes the link's
+    // thread to compete for the processor.
+    if (!std::exchange(m_handOverQueued, true))
+        QMetaObject::invokeMethod(this, &PlantPublisher::handOver, Qt::QueuedConnection);
+}
+
+void PlantPublisher::handOver()
+{
+    m_handOverQueued = false;
+    for (Event &event : std::exchange(m_unwritten, {})) {
+        event.fields.insert(QStringLiteral("event"), event.name);
+        event.fields.insert(QStringLiteral("time"), BrokerOutbox::timeText(event.msecsSinceEpoch));
+        if (m_outbox->postEvent(QJsonDocument(event.fields).toJson(QJsonDocument::Compact)))
+            m_linkToWake = true;
+    }
+    // Before the thread starts, its first connection publishes everything anyway.
+    if (std::exchange(m_linkToWake, false) && m_link)
+        QMetaObject::invokeMethod(m_link, &BrokerLink::drain, Qt::QueuedConnection);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 #include "brokersettings.h"
 #include "socketcontrol.h"
@@ -12,7 +14,6 @@
 class BrokerLink;
 class BrokerOutbox;
 class Form1;
-class QJsonObject;
 class QThread;
 
 // The panel's state on the plant's broker: what the window shows, watched from outside the
@@ -37,6 +38,8 @@ private:
     void setValue(const QString &topic, const char *payload);
     void postEvent(const QString &name, QJsonObject fields);
     void wake();
+    void handOverLater();
+    void handOver();
     void outputPressed(int id);
     void outputClicked(int id);
     void connectionRequested();
@@ -49,5 +52,14 @@ private:
     BrokerLink *m_link = nullptr;
     int m_pressed = 0;
     bool m_sendFailed = false;
-    bool m_wakeQueued = false;
+    bool m_handOverQueued = false;
+    bool m_linkToWake = false;
+    // Events as they happened, written out once the window's handler has returned.
+    struct Event
+    {
+        QString name;
+        QJsonObject fields;
+        qint64 msecsSinceEpoch;
+    };
+    std::vector<Event> m_unwritten;
 };

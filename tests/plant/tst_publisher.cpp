@@ -216,6 +216,30 @@ private Q_SLOTS:
         }
     }
 
+    // A press in the same turn of the event loop as the panel's end: its event still goes
+    // out, ahead of "offline".
+    void lastPressBeforeTheEnd()
+    {
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        const QString base = freshTopic(u"korvan/last"_s);
+        BrokerSubscriber subscriber(broker.settings(), base + u"/#"_s);
+        ConnectedPanel panel;
+        auto publisher = std::make_unique<PlantPublisher>(broker.settings(base), *panel.form);
+        QVERIFY(subscriber.waitFor(base + u"/status"_s, "online"));
+        QVERIFY(panel.startConnected());
+        QVERIFY(subscriber.waitForEvent(base + u"/event"_s, u"connection accepted"_s));
+        // Delivered straight to the button: nothing else of the event loop runs in between.
+        QTest::mouseClick(panel.ui().S[0][2], Qt::LeftButton);
+        publisher.reset();
+        QCOMPARE(panel.peer.waitForLine(), QByteArray("000001000000000000000000F"));
+        const auto published = subscriber.waitForEvent(base + u"/event"_s, u"output switched"_s);
+        QVERIFY2(published, qPrintable(BrokerHistory::text()));
+        QCOMPARE(published->value(u"frame"_s).toString(), u"000001000000000000000000F"_s);
+        QVERIFY(subscriber.waitFor(base + u"/status"_s, "offline"));
+        QCOMPARE(subscriber.messages().constLast().topic, base + u"/status"_s);
+    }
+
     // The real program ends: killed, the broker's will says offline; ended, it says so itself.
     void panelEnds_data()
     {
