@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <vector>
 
 #include "brokerprocess.h"
@@ -31,10 +32,12 @@ namespace {
 // The benchmarks' shared steps, and the clock they all read.
 using namespace PanelRun;
 
-// Presses per run; each of the three runs is taken this many times, in turns.
-constexpr int Presses = 100;
-constexpr int Rounds = 3;
+// Presses per panel, and the pause after each press of any of the three: a panel's presses
+// are at least two pauses apart, past the publisher's 100 ms coalescing gap, so that each
+// press is a message of its own.
+constexpr int Presses = 300;
 constexpr int WarmUpPresses = 50;
+constexpr int GapMs = 55;
 constexpr int FloodSeconds = 60;
 
 // A consumer of the plant on its own thread: when each message on the topic arrived.
@@ -97,52 +100,6 @@ struct Latencies
 
 enum class Broker { None, Connected, Down };
 
-// Presses of O11 while the controller thread times each frame's last byte and, with a
-// broker, a subscriber times each outputs/O11 message: both from the click.
-Latencies pressLatencies(Broker broker, BrokerProcess *process)
-{
-    Latencies result;
-    Form1 form(0);
-    std::unique_ptr<PlantPublisher> publisher;
-    const QString base = QStringLiteral("korvan/bench");
-    if (broker != Broker::None)
-        publisher = std::make_unique<PlantPublisher>(process->settings(base), form);
-    std::unique_ptr<TimingSubscriber> subscriber;
-    if (broker == Broker::Connected) {
-        subscriber = std::make_unique<TimingSubscriber>(
-            process->socketPath(), (base + QStringLiteral("/outputs/O11")).toUtf8());
-        QTest::qWait(500);
-        subscriber->drop();
-    }
-    ControllerThread controller(PanelRun::startPanel(form), ControllerThread::Mode::TimeFrames);
-    if (!controller.waitConnected(5000))
-        qFatal("the controller could not connect");
-    PanelRun::waitConnected(form);
-    QPushButton *button = form.controls().S[0][0];
-    const auto afterPress = [&subscriber, &result](int i, Clock::time_point pressed) {
-        if (subscriber) {
-            // The window's thread hands the value over: its event loop must run meanwhile.
-            Clock::time_point published;
-            QElapsedTimer waited;
-            waited.start();
-            while (!subscriber->take(0, &published)) {
-                if (waited.elapsed() > 5000)
-                    qFatal("no message for press %d", i);
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            }
-            if (i >= WarmUpPresses)
-                result.message.push_back(micros(published - pressed));
-        }
-        // Past the coalescing gap, so each press is its own message; the same pace in
-        // every run, so the runs compare.
-        QTest::qWait(110);
-    };
-    result.frame = PanelRun::timePresses(
-        controller, WarmUpPresses, Presses,
-        [button](int) { QTest::mouseClick(button, Qt::LeftButton); }, afterPress);
-    return result;
-}
-
 QString nameOf(Broker broker)
 {
     switch (broker) {
@@ -156,36 +113,97 @@ QString nameOf(Broker broker)
     return {};
 }
 
-// The three runs take turns, each round in another order, so that whatever the machine does
-// meanwhile falls on all three alike. The broker is left down.
-std::map<Broker, Latencies> takeTurns(BrokerProcess &broker)
+// One panel of the run: its window, its publisher to the broker (none, a running one or one
+// that is down), its controller timing the frames and, with a running broker, a subscriber
+// timing the outputs/O11 messages.
+class Station
 {
-    std::map<Broker, Latencies> runs;
-    bool brokerUp = true;
-    const Broker order[] = {Broker::None, Broker::Connected, Broker::Down};
-    for (int round = 0; round < Rounds; ++round) {
-        for (int turn = 0; turn < 3; ++turn) {
-            const Broker kind = order[(round + turn) % 3];
-            if (kind == Broker::Connected && !brokerUp) {
-                if (!broker.restart())
-                    qFatal("mosquitto did not start again");
-                brokerUp = true;
-            }
-            if (kind == Broker::Down && brokerUp) {
-                broker.kill();
-                brokerUp = false;
-            }
-            say(QStringLiteral("broker: round %1 of %2, %3...")
-                    .arg(round + 1)
-                    .arg(Rounds)
-                    .arg(nameOf(kind)));
-            const Latencies taken = pressLatencies(kind, &broker);
-            Latencies &all = runs[kind];
-            all.frame.insert(all.frame.end(), taken.frame.begin(), taken.frame.end());
-            all.message.insert(all.message.end(), taken.message.begin(), taken.message.end());
+public:
+    Station(Broker broker, const BrokerProcess &process)
+        : m_broker(broker)
+        , m_form(0)
+    {
+        const QString base = QStringLiteral("korvan/bench-") + nameOf(broker).section(u' ', -1);
+        if (broker != Broker::None)
+            m_publisher = std::make_unique<PlantPublisher>(process.settings(base), m_form);
+        if (broker == Broker::Connected) {
+            m_subscriber = std::make_unique<TimingSubscriber>(
+                process.socketPath(), (base + QStringLiteral("/outputs/O11")).toUtf8());
+            QTest::qWait(500);
+            m_subscriber->drop();
+        }
+        m_controller = std::make_unique<ControllerThread>(PanelRun::startPanel(m_form),
+                                                          ControllerThread::Mode::TimeFrames);
+        if (!m_controller->waitConnected(5000))
+            qFatal("the controller could not connect");
+        PanelRun::waitConnected(m_form);
+    }
+
+    Broker broker() const { return m_broker; }
+    const Latencies &taken() const { return m_taken; }
+
+    // A click on O11 until its frame's last byte is at the controller and, with a
+    // subscriber, its message at the subscriber.
+    void press(bool counted)
+    {
+        QPushButton *button = m_form.controls().S[0][0];
+        const Clock::time_point pressed = PanelRun::timePress(
+            *m_controller, [button] { QTest::mouseClick(button, Qt::LeftButton); },
+            counted ? &m_taken.frame : nullptr);
+        if (!m_subscriber)
+            return;
+        // The window's thread hands the value over: its event loop must run meanwhile.
+        Clock::time_point published;
+        QElapsedTimer waited;
+        waited.start();
+        while (!m_subscriber->take(0, &published)) {
+            if (waited.elapsed() > 5000)
+                qFatal("no message for a press");
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        if (counted)
+            m_taken.message.push_back(micros(published - pressed));
+    }
+
+private:
+    Broker m_broker;
+    Form1 m_form;
+    std::unique_ptr<PlantPublisher> m_publisher;
+    std::unique_ptr<TimingSubscriber> m_subscriber;
+    std::unique_ptr<ControllerThread> m_controller;
+    Latencies m_taken;
+};
+
+// The three panels run side by side and take turns press by press, each turn in an order
+// of its own drawn at random, so that whatever the machine does meanwhile, and whatever a
+// press leaves behind for the next, falls on all three alike. Runs one after another
+// differed by a quarter from each other, broker or not; turns in a fixed rotation made
+// whichever panel came third the slowest.
+std::map<Broker, Latencies> takeTurns(const BrokerProcess &running, const BrokerProcess &down)
+{
+    std::vector<std::unique_ptr<Station>> stations;
+    stations.push_back(std::make_unique<Station>(Broker::None, running));
+    stations.push_back(std::make_unique<Station>(Broker::Connected, running));
+    stations.push_back(std::make_unique<Station>(Broker::Down, down));
+    std::vector<Station *> order;
+    for (const auto &station : stations)
+        order.push_back(station.get());
+    std::mt19937 random(6165);
+    for (int i = 0; i < WarmUpPresses + Presses; ++i) {
+        // No panel twice in a row: its presses stay two pauses apart.
+        const Station *last = order.back();
+        do
+            std::shuffle(order.begin(), order.end(), random);
+        while (order.front() == last);
+        for (Station *station : order) {
+            station->press(i >= WarmUpPresses);
+            // Repaints happen between presses.
+            QTest::qWait(GapMs);
         }
     }
-    broker.kill();
+    std::map<Broker, Latencies> runs;
+    for (const auto &station : stations)
+        runs[station->broker()] = station->taken();
     return runs;
 }
 
@@ -218,9 +236,13 @@ int main(int argc, char *argv[])
     mosquitto_lib_init();
 
     BrokerProcess broker;
+    // Nothing ever listens at this one's address.
+    const BrokerProcess nowhere;
     if (!broker.start())
         qFatal("mosquitto did not start");
-    std::map<Broker, Latencies> runs = takeTurns(broker);
+    say(QStringLiteral("broker: three panels, %1 presses each, in turns...").arg(Presses));
+    std::map<Broker, Latencies> runs = takeTurns(broker, nowhere);
+    broker.kill();
     const Latencies &none = runs[Broker::None];
     const Latencies &connected = runs[Broker::Connected];
     const Latencies &down = runs[Broker::Down];

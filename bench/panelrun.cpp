@@ -69,19 +69,27 @@ void waitConnected(Form1 &form)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+Clock::time_point timePress(ControllerThread &controller, const std::function<void()> &press,
+                            std::vector<double> *taken)
+{
+    const auto pressed = Clock::now();
+    press();
+    Clock::time_point arrived;
+    if (!controller.takeFrame(5000, &arrived))
+        qFatal("no frame for a press");
+    if (taken)
+        taken->push_back(micros(arrived - pressed));
+    return pressed;
+}
+
 std::vector<double> timePresses(ControllerThread &controller, int warmUp, int presses,
                                 const std::function<void(int)> &press,
                                 const std::function<void(int, Clock::time_point)> &afterPress)
 {
     std::vector<double> latencies;
     for (int i = 0; i < warmUp + presses; ++i) {
-        const auto pressed = Clock::now();
-        press(i);
-        Clock::time_point arrived;
-        if (!controller.takeFrame(5000, &arrived))
-            qFatal("no frame for press %d", i);
-        if (i >= warmUp)
-            latencies.push_back(micros(arrived - pressed));
+        const auto pressed = timePress(
+            controller, [&press, i] { press(i); }, i >= warmUp ? &latencies : nullptr);
         afterPress(i, pressed);
     }
     return latencies;

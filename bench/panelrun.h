@@ -31,6 +31,11 @@ void lookAsThePanel(const QString &filterRules);
 quint16 startPanel(Form1 &form);
 void waitConnected(Form1 &form);
 
+// press(), then waits for its frame at the controller; adds press -> frame in microseconds
+// to taken unless it is null. Returns when the press began.
+Clock::time_point timePress(ControllerThread &controller, const std::function<void()> &press,
+                            std::vector<double> *taken);
+
 // Press -> frame in microseconds: press(i) until the controller has the frame's last byte,
 // the first warmUp presses left out. afterPress(i, pressed) is the rest of the turn.
 std::vector<double> timePresses(ControllerThread &controller, int warmUp, int presses,
