@@ -294,6 +294,10 @@ bool BrokerLink::publish(const QString &topic, const QByteArray &payload, bool r
 
 void BrokerLink::finish()
 {
+    // The latest values go out now, however recently their topics went out before: none
+    // comes after them.
+    m_lastSent.clear();
+    publishChanged();
     m_finishing = true;
     if (m_retry)
         m_retry->stop();
