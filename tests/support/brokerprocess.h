@@ -15,10 +15,9 @@
 // port when the one drawn is taken.
 //
 // Under Wine the Linux mosquitto cannot be started from the Windows test: the one that
-// tools/windows/broker-test.sh started is used instead, on loopback TCP, with a plain
-// and a TLS listener and the certificates it made (KORVAN_TEST_BROKER_PORT,
-// KORVAN_TEST_BROKER_TLS_PORT, KORVAN_TEST_CERTIFICATES). Rows share it, so each uses base
-// topics of its own.
+// tools/windows/broker-test.sh started is used instead, on loopback TCP, with a listener for
+// each kind of broker a test asks for and the certificates it made (see that script). Rows
+// share it, so each uses base topics of its own.
 class BrokerProcess
 {
 public:
@@ -27,10 +26,12 @@ public:
         // A TLS listener on 127.0.0.1 with these files, when certFile is set.
         QString caFile, certFile, keyFile;
         bool requireCertificate = false;
-        // Hashed by mosquitto_passwd; with it, no anonymous client.
-        QString passwordFile;
-        QString aclFile;
+        // Only the user User with Password, who may write under korvan/panel/ and nowhere
+        // else; no anonymous client.
+        bool users = false;
     };
+    static constexpr const char *User = "panel";
+    static constexpr const char *Password = "secret";
 
     BrokerProcess() { m_process.setProcessChannelMode(QProcess::MergedChannels); }
     ~BrokerProcess() { kill(); }
@@ -44,7 +45,8 @@ public:
         BrokerSettings s;
 #ifdef Q_OS_WIN
         s.host = QStringLiteral("127.0.0.1");
-        s.port = quint16(qEnvironmentVariableIntValue("KORVAN_TEST_BROKER_PORT"));
+        s.port = quint16(qEnvironmentVariableIntValue(
+            m_options.users ? "KORVAN_TEST_BROKER_USERS_PORT" : "KORVAN_TEST_BROKER_PORT"));
 #else
         s.host = socketPath();
         s.port = 0;
@@ -62,12 +64,13 @@ public:
 #ifdef Q_OS_WIN
     bool start(const Options &options)
     {
-        // Its TLS listener asks for no client certificate and it has no users.
-        if (options.requireCertificate || !options.passwordFile.isEmpty())
+        // The wrapper has its users on a plain listener only.
+        if (options.users && !options.certFile.isEmpty())
             return false;
-        m_port = options.certFile.isEmpty()
-            ? 0
-            : quint16(qEnvironmentVariableIntValue("KORVAN_TEST_BROKER_TLS_PORT"));
+        m_options = options;
+        const char *tlsPort = options.requireCertificate ? "KORVAN_TEST_BROKER_CERTIFICATE_PORT"
+                                                         : "KORVAN_TEST_BROKER_TLS_PORT";
+        m_port = options.certFile.isEmpty() ? 0 : quint16(qEnvironmentVariableIntValue(tlsPort));
         return settings().port != 0 && (options.certFile.isEmpty() || m_port != 0);
     }
     bool restart()
@@ -127,12 +130,14 @@ private:
         QByteArray conf = "persistence false\nuser root\nlog_dest stderr\n"
                           "log_type error\nlog_type warning\nlog_type notice\n"
                           "log_type information\nper_listener_settings false\n";
-        const bool anonymous = m_options.passwordFile.isEmpty();
-        conf += QByteArray("allow_anonymous ") + (anonymous ? "true\n" : "false\n");
-        if (!m_options.passwordFile.isEmpty())
-            conf += "password_file " + QFile::encodeName(m_options.passwordFile) + '\n';
-        if (!m_options.aclFile.isEmpty())
-            conf += "acl_file " + QFile::encodeName(m_options.aclFile) + '\n';
+        conf += QByteArray("allow_anonymous ") + (m_options.users ? "false\n" : "true\n");
+        if (m_options.users) {
+            if (!writeUsers())
+                return false;
+            conf += "password_file " + QFile::encodeName(m_folder.filePath(QStringLiteral("users")))
+                + "\nacl_file " + QFile::encodeName(m_folder.filePath(QStringLiteral("acl")))
+                + '\n';
+        }
         conf += "listener 0 " + QFile::encodeName(socketPath()) + '\n';
         if (m_port != 0) {
             conf += "listener " + QByteArray::number(m_port) + " 127.0.0.1\n";
@@ -160,6 +165,24 @@ private:
             return false;
         }
         return true;
+    }
+
+    // The password file, hashed by mosquitto_passwd, and the ACL.
+    bool writeUsers()
+    {
+        QProcess hash;
+        hash.setProcessChannelMode(QProcess::MergedChannels);
+        hash.start(QStringLiteral("mosquitto_passwd"),
+                   {QStringLiteral("-c"), QStringLiteral("-b"),
+                    m_folder.filePath(QStringLiteral("users")), QString::fromLatin1(User),
+                    QString::fromLatin1(Password)});
+        if (!hash.waitForFinished(60000) || hash.exitCode() != 0) {
+            qInfo("mosquitto_passwd failed: %s", hash.readAll().constData());
+            return false;
+        }
+        QFile acl(m_folder.filePath(QStringLiteral("acl")));
+        const QByteArray rules = QByteArray("user ") + User + "\ntopic readwrite korvan/panel/#\n";
+        return acl.open(QIODevice::WriteOnly) && acl.write(rules) == rules.size();
     }
 #endif
 

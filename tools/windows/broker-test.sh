@@ -1,9 +1,15 @@
 #!/bin/sh
 # Runs a Windows broker test under Wine against a Linux mosquitto that it starts first: the
 # Windows test can neither start a Linux program nor reach a Unix socket. The broker listens
-# on loopback TCP, plain and TLS, with certificates made for this run only; the test finds
-# them through KORVAN_TEST_BROKER_PORT, KORVAN_TEST_BROKER_TLS_PORT and
-# KORVAN_TEST_CERTIFICATES (tests/support/brokerprocess.h).
+# on loopback TCP with certificates made for this run only, and the test finds each
+# listener through its variable (tests/support/brokerprocess.h):
+#   KORVAN_TEST_BROKER_PORT              plain, anonymous
+#   KORVAN_TEST_BROKER_TLS_PORT          TLS, anonymous
+#   KORVAN_TEST_BROKER_CERTIFICATE_PORT  TLS, a client certificate signed by the CA required
+#   KORVAN_TEST_BROKER_USERS_PORT        plain, only the user panel (password secret), who
+#                                        may write under korvan/panel/ only
+#   KORVAN_TEST_CERTIFICATES             the folder with ca.crt, other-ca.crt, client.crt,
+#                                        client.key
 #
 #   tools/windows/broker-test.sh COMMAND [ARGS...]     (ctest: the emulator, then the .exe)
 set -eu
@@ -34,13 +40,20 @@ quiet openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key
     -out server.csr
 quiet openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
     -extfile server.ext -out server.crt
+quiet openssl req -newkey rsa:2048 -nodes -subj /CN=panel -keyout client.key -out client.csr
+quiet openssl x509 -req -in client.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
+    -out client.crt
+quiet mosquitto_passwd -c -b users panel secret
+printf 'user panel\ntopic readwrite korvan/panel/#\n' >"$dir/acl"
 
 # Ports drawn at random and bound for real; on a collision, others.
 attempt=0
 while :; do
     attempt=$((attempt + 1))
-    plain=$(shuf -i 20000-59998 -n 1)
+    plain=$(shuf -i 20000-59996 -n 1)
     tls=$((plain + 1))
+    certificate=$((plain + 2))
+    users=$((plain + 3))
     cat >"$dir/mosquitto.conf" <<EOF
 persistence false
 user root
@@ -49,13 +62,24 @@ log_type error
 log_type warning
 log_type notice
 log_type information
-allow_anonymous true
-per_listener_settings false
+per_listener_settings true
 listener $plain 127.0.0.1
+allow_anonymous true
 listener $tls 127.0.0.1
+allow_anonymous true
 cafile $dir/ca.crt
 certfile $dir/server.crt
 keyfile $dir/server.key
+listener $certificate 127.0.0.1
+allow_anonymous true
+cafile $dir/ca.crt
+certfile $dir/server.crt
+keyfile $dir/server.key
+require_certificate true
+listener $users 127.0.0.1
+allow_anonymous false
+password_file $dir/users
+acl_file $dir/acl
 EOF
     mosquitto -c "$dir/mosquitto.conf" 2>"$dir/broker.log" &
     broker=$!
@@ -76,6 +100,7 @@ EOF
 done
 
 export KORVAN_TEST_BROKER_PORT="$plain" KORVAN_TEST_BROKER_TLS_PORT="$tls"
+export KORVAN_TEST_BROKER_CERTIFICATE_PORT="$certificate" KORVAN_TEST_BROKER_USERS_PORT="$users"
 export KORVAN_TEST_CERTIFICATES="Z:$dir"
 status=0
 "$@" || status=$?
