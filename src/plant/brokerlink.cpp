@@ -53,7 +53,10 @@ void BrokerLink::start()
     // The library's keep-alive: a ping when due, and the end of a session whose broker
     // stopped answering, a new one included.
     m_misc->setInterval(1000);
-    connect(m_misc, &QTimer::timeout, this, [this] { afterLoop(mosquitto_loop_misc(m_mosq)); });
+    connect(m_misc, &QTimer::timeout, this, [this] {
+        afterLoop(mosquitto_loop_misc(m_mosq));
+        writeSoon();
+    });
     m_retry = new QTimer(this);
     m_retry->setSingleShot(true);
     connect(m_retry, &QTimer::timeout, this, &BrokerLink::connectNow);
@@ -133,16 +136,38 @@ void BrokerLink::watchSocket()
 {
     const int socket = mosquitto_socket(m_mosq);
     m_read = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-    connect(m_read, &QSocketNotifier::activated, this,
-            [this] { afterLoop(mosquitto_loop_read(m_mosq, 1)); });
-    m_write = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-    connect(m_write, &QSocketNotifier::activated, this, [this] {
-        int rc = mosquitto_loop_write(m_mosq, 1);
-        // A TLS handshake that waited to write goes on through the read side.
-        if (rc == MOSQ_ERR_SUCCESS && !m_connack)
-            rc = mosquitto_loop_read(m_mosq, 1);
-        afterLoop(rc);
+    connect(m_read, &QSocketNotifier::activated, this, [this] {
+        afterLoop(mosquitto_loop_read(m_mosq, 1));
+        writeSoon();
     });
+    m_write = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+    connect(m_write, &QSocketNotifier::activated, this, &BrokerLink::write);
+}
+
+void BrokerLink::write()
+{
+    int rc = mosquitto_loop_write(m_mosq, 1);
+    // A TLS handshake that waited to write goes on through the read side.
+    if (rc == MOSQ_ERR_SUCCESS && !m_connack)
+        rc = mosquitto_loop_read(m_mosq, 1);
+    afterLoop(rc);
+}
+
+void BrokerLink::writeSoon()
+{
+    // On Windows a socket says it is writable once, until a send finds its buffer full:
+    // what the library has to send after a read is tried at once rather than left to a
+    // notifier that may stay silent (a TLS handshake then stalled until the keep-alive).
+    if (!m_mosq || !m_write || !mosquitto_want_write(m_mosq) || std::exchange(m_writeQueued, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_writeQueued = false;
+            if (m_mosq && m_write)
+                write();
+        },
+        Qt::QueuedConnection);
 }
 
 void BrokerLink::afterLoop(int rc)

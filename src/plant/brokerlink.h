@@ -56,6 +56,8 @@ private:
     void connectNow();
     QString configure();
     void watchSocket();
+    void write();
+    void writeSoon();
     void afterLoop(int rc);
     void endSession(const QString &why);
     void publishSnapshot();
@@ -70,6 +72,7 @@ private:
     mosquitto *m_mosq = nullptr;
     QSocketNotifier *m_read = nullptr;
     QSocketNotifier *m_write = nullptr;
+    bool m_writeQueued = false;
     QTimer *m_misc = nullptr;
     QTimer *m_retry = nullptr;
     QTimer *m_due = nullptr;
