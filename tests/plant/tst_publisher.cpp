@@ -409,9 +409,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("said");
         QTest::newRow("wrong password")
             << u"wrong"_s << u"korvan/panel/"_s << u"refused: authentication failed"_s;
-        QTest::newRow("denied topic")
-            << QString::fromLatin1(BrokerProcess::Password) << u"korvan/other"_s
-            << u"the broker refused korvan/other"_s;
+        QTest::newRow("denied topic") << QString::fromLatin1(BrokerProcess::Password)
+                                      << u"korvan/other"_s << u"the broker refused korvan/other"_s;
     }
     void authentication()
     {
