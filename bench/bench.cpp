@@ -32,12 +32,9 @@ namespace {
 // The benchmarks' shared steps, and the clock they all read.
 using namespace PanelRun;
 
-constexpr int Presses = 2000;
-constexpr int WarmUpPresses = 100;
 constexpr int ThroughputMs = 2000;
 constexpr int StartupRuns = 9;
 constexpr int IdleSeconds = 10;
-const QString WithoutHistory = QStringLiteral("korvan.*=false");
 
 struct Row
 {
@@ -76,17 +73,13 @@ QList<QPushButton *> outputButtons(Form1 &form)
 std::vector<double> panelPressLatencies()
 {
     Form1 form(0);
-    const quint16 port = PanelRun::startPanel(form);
-    ControllerThread controller(port, ControllerThread::Mode::TimeFrames);
-    if (!controller.waitConnected(5000))
-        qFatal("the controller could not connect");
-    PanelRun::waitConnected(form);
+    const auto controller = PanelRun::letControllerIn(form, ControllerThread::Mode::TimeFrames);
     const QList<QPushButton *> buttons = outputButtons(form);
     const auto press = [&buttons](int i) {
         QTest::mouseClick(buttons.at(i % buttons.size()), Qt::LeftButton);
     };
     // Repaints and the rest of the turn happen between presses, as they would.
-    return PanelRun::timePresses(controller, WarmUpPresses, Presses, press,
+    return PanelRun::timePresses(*controller, WarmUpPresses, Presses, press,
                                  [](int, Clock::time_point) { QCoreApplication::processEvents(); });
 }
 
@@ -369,8 +362,6 @@ int main(int argc, char *argv[])
     QTemporaryDir runtimeDir;
     PanelRun::useRuntimeFolder(runtimeDir);
     QApplication app(argc, argv);
-    // The figures are the panel's without its history, as before it had one, unless a
-    // figure says otherwise: no line is even formatted.
     PanelRun::lookAsThePanel(WithoutHistory);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 3) {

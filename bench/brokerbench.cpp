@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -33,11 +34,6 @@ namespace {
 // The benchmarks' shared steps, and the clock they all read.
 using namespace PanelRun;
 
-// Press -> frame at the pace of the panel's own benchmark: presses one after another, the
-// event loop run between them. Presses closer than the coalescing gap are the publisher's
-// busiest case: every press is an event, and the values go out at most every 100 ms.
-constexpr int FramePresses = 2000;
-constexpr int FrameWarmUp = 100;
 // Press -> message: each press past the publisher's 100 ms coalescing gap, so that each is
 // a message of its own.
 constexpr int MessagePresses = 300;
@@ -128,11 +124,7 @@ public:
         if (broker == Broker::Connected)
             m_subscriber = std::make_unique<TimingSubscriber>(
                 process.socketPath(), (base + QStringLiteral("/outputs/O11")).toUtf8());
-        m_controller = std::make_unique<ControllerThread>(PanelRun::startPanel(m_form),
-                                                          ControllerThread::Mode::TimeFrames);
-        if (!m_controller->waitConnected(5000))
-            qFatal("the controller could not connect");
-        PanelRun::waitConnected(m_form);
+        m_controller = PanelRun::letControllerIn(m_form, ControllerThread::Mode::TimeFrames);
     }
 
     Broker broker() const { return m_broker; }
@@ -143,10 +135,7 @@ public:
     // full, and that made the last window shown a sixth slower than the others.
     void pressForFrame(bool counted)
     {
-        QPushButton *button = m_form.controls().S[0][0];
-        PanelRun::timePress(
-            *m_controller, [button] { QTest::mouseClick(button, Qt::LeftButton); },
-            counted ? &m_frames : nullptr);
+        PanelRun::timePress(*m_controller, pressO11(), counted ? &m_frames : nullptr);
         QCoreApplication::processEvents();
     }
 
@@ -155,10 +144,7 @@ public:
     {
         std::vector<double> latencies;
         m_subscriber->drop();
-        QPushButton *button = m_form.controls().S[0][0];
-        for (int i = 0; i < warmUp + presses; ++i) {
-            const Clock::time_point pressed = PanelRun::timePress(
-                *m_controller, [button] { QTest::mouseClick(button, Qt::LeftButton); }, nullptr);
+        const auto afterPress = [&](int i, Clock::time_point pressed) {
             // The window's thread hands the value over: its event loop must run meanwhile.
             Clock::time_point published;
             QElapsedTimer waited;
@@ -171,7 +157,9 @@ public:
             if (i >= warmUp)
                 latencies.push_back(micros(published - pressed));
             QTest::qWait(MessageGapMs);
-        }
+        };
+        PanelRun::timePresses(
+            *m_controller, warmUp, presses, [press = pressO11()](int) { press(); }, afterPress);
         return latencies;
     }
 
@@ -182,21 +170,32 @@ private:
     std::unique_ptr<TimingSubscriber> m_subscriber;
     std::unique_ptr<ControllerThread> m_controller;
     std::vector<double> m_frames;
+
+    std::function<void()> pressO11() const
+    {
+        QPushButton *button = m_form.controls().S[0][0];
+        return [button] {
+            QTest::mouseClick(button, Qt::LeftButton);
+        };
+    }
 };
 
 // Press -> frame of the three panels, side by side: they take turns press by press, each
 // turn in an order of its own drawn at random, so that whatever the machine does meanwhile,
 // and whatever a press leaves behind for the next, falls on all three alike. Runs one after
 // another differed by a quarter from each other, broker or not; turns in a fixed rotation
-// made whichever panel came third the slowest.
+// made whichever panel came third the slowest. As many presses as the panel's own
+// benchmark takes, at its pace: one after another, the event loop run between them.
+// Presses closer than the coalescing gap are the publisher's busiest case: every press is
+// an event, and the values go out at most every 100 ms.
 void framesInTurns(const std::vector<Station *> &stations)
 {
     std::vector<Station *> order = stations;
     std::mt19937 random(6165);
-    for (int i = 0; i < FrameWarmUp + FramePresses; ++i) {
+    for (int i = 0; i < WarmUpPresses + Presses; ++i) {
         std::shuffle(order.begin(), order.end(), random);
         for (Station *station : order)
-            station->pressForFrame(i >= FrameWarmUp);
+            station->pressForFrame(i >= WarmUpPresses);
     }
 }
 
@@ -206,7 +205,7 @@ void pressFigures(const BrokerProcess &broker, const BrokerProcess &nowhere)
     Station none(Broker::None, broker);
     Station connected(Broker::Connected, broker);
     Station down(Broker::Down, nowhere);
-    say(QStringLiteral("broker: three panels, %1 presses each, in turns...").arg(FramePresses));
+    say(QStringLiteral("broker: three panels, %1 presses each, in turns...").arg(Presses));
     framesInTurns({&none, &connected, &down});
     say(QStringLiteral("broker: %1 presses to their messages...").arg(MessagePresses));
     const std::vector<double> messages = connected.messageLatencies(MessageWarmUp, MessagePresses);
@@ -236,16 +235,14 @@ qint64 floodResidentKb(BrokerProcess &process)
 {
     Form1 form(0);
     PlantPublisher publisher(process.settings(QStringLiteral("korvan/flood")), form);
-    ControllerThread controller(PanelRun::startPanel(form), ControllerThread::Mode::Blast);
-    if (!controller.waitConnected(5000))
-        qFatal("the controller could not connect");
+    const auto controller = PanelRun::letControllerIn(form, ControllerThread::Mode::Blast);
     const qint64 before = ProcStats::residentKb();
     QTest::qWait(FloodSeconds * 1000);
-    controller.stop();
+    controller->stop();
     const qint64 after = ProcStats::residentKb();
     std::printf("input flood %d s, broker down: %lld texts sent; resident memory %lld kB "
                 "before, %lld kB after\n",
-                FloodSeconds, static_cast<long long>(controller.textsSent()),
+                FloodSeconds, static_cast<long long>(controller->textsSent()),
                 static_cast<long long>(before), static_cast<long long>(after));
     return after;
 }
@@ -257,7 +254,7 @@ int main(int argc, char *argv[])
     QTemporaryDir runtimeDir;
     PanelRun::useRuntimeFolder(runtimeDir);
     QApplication app(argc, argv);
-    PanelRun::lookAsThePanel(QStringLiteral("korvan.*=false"));
+    PanelRun::lookAsThePanel(WithoutHistory);
     mosquitto_lib_init();
 
     BrokerProcess broker;

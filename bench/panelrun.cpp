@@ -69,6 +69,15 @@ void waitConnected(Form1 &form)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+std::unique_ptr<ControllerThread> letControllerIn(Form1 &form, ControllerThread::Mode mode)
+{
+    auto controller = std::make_unique<ControllerThread>(startPanel(form), mode);
+    if (!controller->waitConnected(5000))
+        qFatal("the controller could not connect");
+    waitConnected(form);
+    return controller;
+}
+
 Clock::time_point timePress(ControllerThread &controller, const std::function<void()> &press,
                             std::vector<double> *taken)
 {

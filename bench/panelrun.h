@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <vector>
 
-class ControllerThread;
+#include "controllerthread.h"
+
 class Form1;
 class QTemporaryDir;
 
@@ -15,6 +17,13 @@ class QTemporaryDir;
 namespace PanelRun {
 
 using Clock = std::chrono::steady_clock;
+
+// Press -> frame: presses timed, after warm-up ones left out.
+constexpr int Presses = 2000;
+constexpr int WarmUpPresses = 100;
+// The figures are the panel's without its history unless a figure says otherwise: no line
+// is even formatted.
+inline const QString WithoutHistory = QStringLiteral("korvan.*=false");
 
 double percentile(std::vector<double> values, double p);
 double micros(Clock::duration d);
@@ -30,6 +39,8 @@ void lookAsThePanel(const QString &filterRules);
 // A shown panel listening on a system-picked port, supervision started by a click.
 quint16 startPanel(Form1 &form);
 void waitConnected(Form1 &form);
+// startPanel(), and a controller in mode connected to it and accepted.
+std::unique_ptr<ControllerThread> letControllerIn(Form1 &form, ControllerThread::Mode mode);
 
 // press(), then waits for its frame at the controller; adds press -> frame in microseconds
 // to taken unless it is null. Returns when the press began.
