@@ -240,11 +240,8 @@ private Q_SLOTS:
         QVERIFY(subscriber.waitFor(base + u"/status"_s, "offline"));
         QCOMPARE(subscriber.messages().constLast().topic, base + u"/status"_s);
         QCOMPARE(subscriber.latest(base + u"/outputs/O13"_s).value_or("none"), QByteArray("0"));
-        QJsonObject lastEvent;
-        for (const auto &message : subscriber.messages()) {
-            if (message.topic == base + u"/event"_s)
-                lastEvent = QJsonDocument::fromJson(message.payload).object();
-        }
+        const QJsonObject lastEvent
+            = QJsonDocument::fromJson(subscriber.latest(base + u"/event"_s).value_or("")).object();
         QCOMPARE(lastEvent.value(u"event"_s).toString(), u"output switched"_s);
         QCOMPARE(lastEvent.value(u"frame"_s).toString(), u"0000000000000000000000000"_s);
     }
